@@ -1,0 +1,62 @@
+#include "enlarge_double.h"
+
+#include <cstddef>
+
+#include "bmp_layout.h"
+
+namespace pictrim {
+
+namespace {
+
+// An even result row: source pixels with the averages of neighbours between.
+void EvenRow(const std::uint8_t* s, std::uint32_t width, std::uint8_t* out) {
+    for (std::uint32_t x = 0; x + 1 < width; ++x) {
+        const std::uint8_t* p = s + 3 * std::size_t{x};
+        std::uint8_t* o = out + 6 * std::size_t{x};
+        for (int c = 0; c < 3; ++c) {
+            o[c] = p[c];
+            o[3 + c] = static_cast<std::uint8_t>((unsigned{p[c]} + p[3 + c]) >> 1);
+        }
+    }
+    const std::uint8_t* last = s + 3 * std::size_t{width - 1};
+    std::uint8_t* o = out + 6 * std::size_t{width - 1};
+    for (int c = 0; c < 3; ++c) o[c] = o[3 + c] = last[c];
+}
+
+// An odd result row between source rows a and b.
+void OddRow(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t width, std::uint8_t* out) {
+    for (std::uint32_t x = 0; x + 1 < width; ++x) {
+        const std::uint8_t* p = a + 3 * std::size_t{x};
+        const std::uint8_t* q = b + 3 * std::size_t{x};
+        std::uint8_t* o = out + 6 * std::size_t{x};
+        for (int c = 0; c < 3; ++c) {
+            o[c] = static_cast<std::uint8_t>((unsigned{p[c]} + q[c]) >> 1);
+            o[3 + c] = static_cast<std::uint8_t>((unsigned{p[c]} + q[c] + p[3 + c] + q[3 + c]) >> 2);
+        }
+    }
+    const std::size_t at = 3 * std::size_t{width - 1};
+    std::uint8_t* o = out + 2 * at;
+    for (int c = 0; c < 3; ++c) o[c] = o[3 + c] = static_cast<std::uint8_t>((unsigned{a[at + c]} + b[at + c]) >> 1);
+}
+
+}  // namespace
+
+bool EnlargeDouble(const std::uint8_t* src, std::uint32_t width, std::uint32_t height, std::uint8_t* dst,
+                   std::uint32_t firstRow, std::uint32_t endRow, std::stop_token stop) {
+    const std::size_t srcStride = RowStride(width);
+    const std::size_t dstStride = RowStride(2 * std::uint64_t{width});
+    for (std::uint32_t row = firstRow; row < endRow; ++row) {
+        if (stop.stop_requested()) return false;
+        const std::uint32_t y = row / 2;
+        const std::uint8_t* a = src + y * srcStride;
+        std::uint8_t* out = dst + row * dstStride;
+        if (row % 2 == 0 || y + 1 == height) {
+            EvenRow(a, width, out);  // the last row repeats the one before it
+        } else {
+            OddRow(a, a + srcStride, width, out);
+        }
+    }
+    return true;
+}
+
+}  // namespace pictrim

@@ -1,0 +1,166 @@
+#include "exec_thread.h"
+
+#include <array>
+#include <limits>
+
+#include "bmp_layout.h"
+#include "enlarge_double.h"
+#include "job_notices.h"
+#include "platform/path_checks.h"
+#include "platform/replacement_file.h"
+#include "platform/source_file.h"
+#include "platform/zeroed_block.h"
+#include "ratio.h"
+#include "reduce_box.h"
+
+namespace pictrim {
+
+using platform::NoticeAnswer;
+using platform::ZeroedBlock;
+
+CExecThread::CExecThread(JobParams params)
+    : m_hWndOwner(params.owner),
+      m_strSrcPath(std::move(params.srcPath)),
+      m_strDstPath(std::move(params.dstPath)),
+      m_pExecButton(params.execButton),
+      m_nPercent(params.percent),
+      m_nRatioIndex(params.ratioIndex) {}
+
+CExecThread::~CExecThread() = default;
+
+std::uint8_t CExecThread::GetChannel(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::size_t offset,
+                                     const std::uint8_t* buffer) {
+    return pictrim::GetChannel(x, y, width, offset, buffer);
+}
+
+void CExecThread::PutChannel(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::size_t offset,
+                             std::uint8_t* buffer, int value) {
+    pictrim::PutChannel(x, y, width, offset, buffer, value);
+}
+
+bool CExecThread::InitInstance() {
+    ConversionJob();
+    return false;
+}
+
+void CExecThread::EnableExecute(bool enable) {
+    if (m_pExecButton != nullptr) m_pExecButton->EnableWindow(enable);
+}
+
+// Once a stop is requested nobody waits for an answer: notices are skipped
+// and a question counts as No.
+void CExecThread::Tell(const platform::Notice& notice) {
+    if (m_hWndOwner != nullptr && !StopToken().stop_requested()) m_hWndOwner->ShowNotice(notice);
+}
+
+NoticeAnswer CExecThread::Ask(const platform::Notice& notice) {
+    if (m_hWndOwner == nullptr || StopToken().stop_requested()) return NoticeAnswer::No;
+    return m_hWndOwner->ShowNotice(notice);
+}
+
+void CExecThread::ConversionJob() {
+    m_bBusy = 1;
+    EnableExecute(false);
+    // RunSteps releases its files and buffers before it returns, so the done
+    // notice comes only for a destination that is complete and closed.
+    if (RunSteps()) Tell(notices::Done());
+    EnableExecute(true);
+    m_bBusy = 0;
+}
+
+bool CExecThread::RunSteps() {
+    constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
+    const std::stop_token stop = StopToken();
+
+    // Nothing is written to the destination before the source has passed
+    // every check below; a refusal leaves it exactly as it was.
+    if (platform::PathEntryExists(m_strDstPath) && Ask(notices::OverwritePrompt(m_strDstPath)) != NoticeAnswer::Yes) {
+        return false;
+    }
+
+    platform::SourceFile source;
+    if (!source.Open(m_strSrcPath)) {
+        Tell(notices::OpenFailure(m_strSrcPath));
+        return false;
+    }
+    std::array<std::uint8_t, kHeaderBytes> header{};
+    const auto signatureBytes = source.Read(header.data(), 2);
+    if (!signatureBytes) {
+        Tell(notices::ReadFailure(m_strSrcPath));
+        return false;
+    }
+    if (!HasBitmapSignature({header.data(), *signatureBytes})) {
+        Tell(notices::NotBitmap());
+        return false;
+    }
+    const auto length = source.Length();
+    const auto headerRest = source.Read(header.data() + 2, header.size() - 2);
+    if (!length || !headerRest) {
+        Tell(notices::ReadFailure(m_strSrcPath));
+        return false;
+    }
+    const HeaderCheck check = CheckSourceHeader({header.data(), 2 + *headerRest}, *length);
+    if (check.error != HeaderError::None) {
+        Tell(notices::BadSource(check.error, check.layout, m_strSrcPath));
+        return false;
+    }
+    const SourceLayout& layout = check.layout;
+
+    if (!IsListedRatio(m_nPercent, m_nRatioIndex)) {
+        Tell(notices::NotYetAvailable());
+        return false;
+    }
+    const bool enlarge = m_nPercent > 100;
+    const TargetDims target = TargetSize(layout.width, layout.height, m_nPercent);
+    if (target.width == 0 || target.height == 0) {
+        Tell(notices::TooSmallForRatio());
+        return false;
+    }
+    if (target.width > kMax32 || target.height > kMax32 || kHeaderBytes + ImageSize(target.width, target.height) > kMax32) {
+        Tell(notices::TooLarge(m_strSrcPath));
+        return false;
+    }
+    const auto dstWidth = static_cast<std::uint32_t>(target.width);
+    const auto dstHeight = static_cast<std::uint32_t>(target.height);
+    const ReduceGeometry geometry{enlarge ? 0 : StepTable[m_nRatioIndex], layout.width, layout.height, dstWidth,
+                                  dstHeight};
+
+    // All memory is taken before the destination is touched.
+    ZeroedBlock sourceBuffer = ZeroedBlock::Allocate(layout.BytesUsed());
+    ZeroedBlock outBuffer = ZeroedBlock::Allocate(kHeaderBytes + ImageSize(dstWidth, dstHeight));
+    ZeroedBlock workBuffer =
+        ZeroedBlock::Allocate(enlarge ? 0 : ReduceWorkElements(geometry) * sizeof(std::uint32_t));
+    if (!sourceBuffer || !outBuffer || !workBuffer) {
+        Tell(notices::OutOfMemory());
+        return false;
+    }
+    const auto read = source.SeekToBegin() ? source.Read(sourceBuffer.data(), sourceBuffer.size()) : std::nullopt;
+    if (!read || *read != sourceBuffer.size()) {
+        Tell(notices::ReadFailure(m_strSrcPath));
+        return false;
+    }
+
+    platform::ReplacementFile destination;
+    if (destination.Open(m_strDstPath, source.Identity()) != platform::ReplacementFile::OpenResult::Opened) {
+        Tell(notices::OpenFailure(m_strDstPath));
+        return false;
+    }
+
+    BuildDestinationHeader(header, layout, dstWidth, dstHeight, {outBuffer.data(), kHeaderBytes});
+    const std::uint8_t* srcPixels = sourceBuffer.data() + layout.pixelOffset;
+    std::uint8_t* dstPixels = outBuffer.data() + kHeaderBytes;
+    const bool converted =
+        enlarge ? EnlargeDouble(srcPixels, layout.width, layout.height, dstPixels, 0, dstHeight, stop)
+                : ReduceBox(geometry, srcPixels, dstPixels, reinterpret_cast<std::uint32_t*>(workBuffer.data()), 0,
+                            dstHeight, stop);
+    if (!converted) return false;  // stopped: the destination keeps its old content
+
+    if (!destination.Write(outBuffer.data(), outBuffer.size()) || !destination.Commit()) {
+        destination.Discard();
+        Tell(notices::WriteFailure(m_strDstPath));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace pictrim

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/notice.h"
+#include "platform/window.h"
+
+namespace pictrim {
+
+// What one conversion is started with, in the order the worker takes it.
+struct JobParams {
+    platform::NoticeOwner* owner = nullptr;  // owns every notice of the job
+    std::string srcPath;
+    std::string dstPath;
+    platform::Window* execButton = nullptr;  // disabled while the job runs; not owned
+    std::int32_t percent = 50;
+    std::int32_t ratioIndex = 5;
+};
+
+}  // namespace pictrim

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+namespace pictrim::platform {
+
+enum class NoticeButtons { Ok, YesNo };
+enum class NoticeIcon { None, Exclamation };
+enum class NoticeAnswer { Ok, Yes, No };
+
+// Front ends route notices by kind: a terminal prints completion on stdout and
+// the rest on stderr, and a caller learns from it whether a job finished.
+enum class NoticeKind { Question, Failure, Completion };
+
+struct Notice {
+    std::string text;
+    std::string caption;
+    NoticeButtons buttons = NoticeButtons::Ok;
+    NoticeIcon icon = NoticeIcon::Exclamation;
+    NoticeKind kind = NoticeKind::Failure;
+};
+
+// A window that owns modal notices. ShowNotice blocks its caller, a worker
+// thread included, until the notice is dismissed.
+class NoticeOwner {
+public:
+    virtual ~NoticeOwner() = default;
+    virtual NoticeAnswer ShowNotice(const Notice& notice) = 0;
+};
+
+}  // namespace pictrim::platform

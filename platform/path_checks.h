@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace pictrim::platform {
+
+// What makes two paths the same file on Linux, however they are spelled:
+// through "..", symbolic links or hard links.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// True when anything is under the path, a dangling symbolic link included.
+bool PathEntryExists(const std::string& path);
+
+// The identity of the file the path names, following links; none when
+// nothing can be reached under it.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// True when both paths reach one existing file.
+bool SameExistingFile(const std::string& a, const std::string& b);
+
+}  // namespace pictrim::platform

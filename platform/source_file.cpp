@@ -1,0 +1,62 @@
+#include "source_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace pictrim::platform {
+
+SourceFile::~SourceFile() { Close(); }
+
+bool SourceFile::Open(const std::string& path) {
+    Close();
+    // O_NONBLOCK so that a FIFO under the path cannot hang the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    m_fd = fd;
+    m_identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) {
+    if (m_fd < 0) return std::nullopt;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        // Linux reads at most about 2 GiB in one call.
+        const std::size_t chunk = std::min<std::size_t>(count - done, std::size_t{1} << 30);
+        const ssize_t n = ::read(m_fd, out + done, chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool SourceFile::SeekToBegin() { return m_fd >= 0 && ::lseek(m_fd, 0, SEEK_SET) == 0; }
+
+std::optional<std::uint64_t> SourceFile::Length() const {
+    struct stat st {};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+void SourceFile::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
+
+}  // namespace pictrim::platform

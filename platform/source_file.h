@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "path_checks.h"
+
+namespace pictrim::platform {
+
+// A file opened read-only. Only regular files open: a directory, FIFO or
+// device under the path fails the open rather than blocking or reading junk.
+class SourceFile {
+public:
+    SourceFile() = default;
+    ~SourceFile();
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    bool Open(const std::string& path);
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Reads up to count bytes from the current position; fewer only at the
+    // end of the file. None on an I/O error.
+    std::optional<std::size_t> Read(void* buffer, std::size_t count);
+    bool SeekToBegin();
+    std::optional<std::uint64_t> Length() const;
+    FileIdentity Identity() const { return m_identity; }
+    void Close();
+
+private:
+    int m_fd = -1;
+    FileIdentity m_identity;
+};
+
+}  // namespace pictrim::platform

@@ -1,0 +1,46 @@
+#include "terminal_notices.h"
+
+#include <cctype>
+#include <string>
+
+namespace pictrim::platform {
+
+TerminalNotices::TerminalNotices(PresetAnswer preset, std::FILE* in, std::FILE* out, std::FILE* err,
+                                 bool inIsTerminal)
+    : m_preset(preset), m_in(in), m_out(out), m_err(err), m_inIsTerminal(inIsTerminal) {}
+
+NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
+    if (notice.buttons == NoticeButtons::YesNo) return Ask(notice);
+    std::FILE* stream = notice.kind == NoticeKind::Completion ? m_out : m_err;
+    std::fprintf(stream, "%s: %s\n", notice.caption.c_str(), notice.text.c_str());
+    std::fflush(stream);
+    if (notice.kind == NoticeKind::Completion) m_completionShown = true;
+    return NoticeAnswer::Ok;
+}
+
+NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
+    if (m_inIsTerminal) {
+        std::fprintf(m_err, "%s: %s [y/N] ", notice.caption.c_str(), notice.text.c_str());
+        std::fflush(m_err);
+        std::string line;
+        for (int c = std::fgetc(m_in); c != EOF && c != '\n'; c = std::fgetc(m_in)) line.push_back(static_cast<char>(c));
+        const auto first = line.find_first_not_of(" \t");
+        const bool yes = first != std::string::npos && std::tolower(static_cast<unsigned char>(line[first])) == 'y';
+        return yes ? NoticeAnswer::Yes : NoticeAnswer::No;
+    }
+    std::fprintf(m_err, "%s: %s\n", notice.caption.c_str(), notice.text.c_str());
+    switch (m_preset) {
+    case PresetAnswer::Yes:
+        std::fprintf(m_err, "pictrim-cli: answered yes (--yes)\n");
+        return NoticeAnswer::Yes;
+    case PresetAnswer::No:
+        std::fprintf(m_err, "pictrim-cli: answered no (--no)\n");
+        return NoticeAnswer::No;
+    case PresetAnswer::None:
+        break;
+    }
+    std::fprintf(m_err, "pictrim-cli: declined: no terminal to ask on; pass --yes to overwrite or --no to keep\n");
+    return NoticeAnswer::No;
+}
+
+}  // namespace pictrim::platform
