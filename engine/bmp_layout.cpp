@@ -16,6 +16,8 @@ constexpr std::size_t kInfoSizeAt = 14;
 constexpr std::size_t kWidthAt = 18;
 constexpr std::size_t kHeightAt = 22;
 constexpr std::size_t kBitsAt = 28;
+constexpr std::size_t kCoreBitsAt = 24;
+constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::size_t kCompressionAt = 30;
 constexpr std::size_t kImageSizeAt = 34;
 constexpr std::size_t kColoursUsedAt = 46;
@@ -45,9 +47,11 @@ HeaderCheck CheckSourceHeader(std::span<const std::uint8_t> header, std::uint64_
         return result;
     }
     SourceLayout& s = result.layout;
-    s.bitsPerPixel = ReadU16(header, kBitsAt);
     s.pixelOffset = ReadU32(header, kPixelOffsetAt);
     s.infoHeaderSize = ReadU32(header, kInfoSizeAt);
+    // The 12-byte OS/2 core header keeps its depth elsewhere; reading it from
+    // there names the depth of such a file rightly in the refusal.
+    s.bitsPerPixel = ReadU16(header, s.infoHeaderSize == kCoreHeaderSize ? kCoreBitsAt : kBitsAt);
     s.width = ReadU32(header, kWidthAt);
     const std::uint32_t rawHeight = ReadU32(header, kHeightAt);
     // A negative height marks rows stored top row first.
