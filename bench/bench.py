@@ -1,0 +1,138 @@
+#!/usr/bin/env python3
+"""Whole-process benchmark of pictrim-cli against copying the file with cat
+and, where installed, Pillow and ImageMagick. Runs alternate between the
+commands; prints medians of wall time and peak memory, and ratios.
+
+    python3 bench/bench.py [--cli build/cli/pictrim-cli] [--runs 5] [--dir DIR]
+"""
+import argparse
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def make_bmp(path, width, height):
+    if os.path.exists(path):
+        return
+    stride = (3 * width + 3) // 4 * 4
+    size = stride * height
+    header = b"BM" + struct.pack("<IHHI", 54 + size, 0, 0, 54)
+    header += struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, size, 2835, 2835, 0, 0)
+    # A smooth gradient with noise: like a photograph, not like a flat fill.
+    row_base = bytes((x * 255 // max(1, 3 * width - 1)) for x in range(3 * width)) + b"\0" * (stride - 3 * width)
+    with open(path, "wb") as f:
+        f.write(header)
+        noise = os.urandom(stride * 64)
+        for y in range(height):
+            start = (y % 64) * stride
+            row = bytes((a + (b & 15) + y) & 0xFF for a, b in zip(row_base, noise[start:start + stride]))
+            f.write(row[: 3 * width] + b"\0" * (stride - 3 * width))
+
+
+def run_once(argv, shell=False):
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, shell=shell, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        sys.exit(f"failed ({proc.returncode}): {argv}\n{proc.stderr.read().decode(errors='replace')}")
+    return wall, usage.ru_maxrss / 1024.0  # MiB
+
+
+def pillow_python():
+    """A Python that has Pillow: this one, or Debian's (python3-pil)."""
+    for candidate in (sys.executable, "/usr/bin/python3"):
+        if os.path.exists(candidate) and subprocess.run([candidate, "-c", "import PIL"], capture_output=True).returncode == 0:
+            return candidate
+    return None
+
+
+def scenario(name, commands, runs):
+    results = {label: ([], []) for label, _ in commands}
+    for _ in range(runs):
+        for label, argv in commands:
+            wall, mem = run_once(argv, shell=isinstance(argv, str))
+            results[label][0].append(wall)
+            results[label][1].append(mem)
+    print(f"\n{name} (median of {runs})")
+    print(f"  {'command':<34} {'wall s':>8} {'peak MiB':>9} {'x cat':>7}")
+    base = statistics.median(results["cat copy"][0])
+    medians = {}
+    for label, _ in commands:
+        wall = statistics.median(results[label][0])
+        mem = statistics.median(results[label][1])
+        medians[label] = wall
+        print(f"  {label:<34} {wall:8.3f} {mem:9.1f} {wall / base:7.2f}")
+    return medians
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", default=os.path.join(os.path.dirname(__file__), "..", "build", "cli", "pictrim-cli"))
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--dir", default=None, help="where to keep the sources (default: a temporary folder)")
+    parser.add_argument("--sizes", action="store_true", help="also print the cost at 1, 4, 16 and 64 megapixels")
+    args = parser.parse_args()
+    cli = os.path.abspath(args.cli)
+    if not os.access(cli, os.X_OK):
+        sys.exit(f"no pictrim-cli at {cli}: build it first (cmake --build build)")
+
+    work = args.dir or tempfile.mkdtemp(prefix="pictrim-bench-")
+    os.makedirs(work, exist_ok=True)
+    big = os.path.join(work, "src-8000x6000.bmp")
+    mid = os.path.join(work, "src-4000x3000.bmp")
+    make_bmp(big, 8000, 6000)
+    make_bmp(mid, 4000, 3000)
+    out = os.path.join(work, "out.bmp")
+    copy = os.path.join(work, "copy.bmp")
+    pillow = pillow_python()
+    magick = shutil.which("convert")
+
+    def cmds(src, percent, pil_expr, im_args):
+        c = [("cat copy", f"cat '{src}' > '{copy}'"), (f"pictrim-cli {percent}%", [cli, "--yes", src, out, str(percent)])]
+        if pillow:
+            c.append((f"Pillow {pil_expr}", [pillow, "-c",
+                      f"from PIL import Image; im = Image.open('{src}'); im.{pil_expr}.save('{out}')"]))
+        if magick:
+            c.append((f"ImageMagick {' '.join(im_args)}", [magick, src] + im_args + [out]))
+        return c
+
+    r50 = scenario("8000 x 6000 at 50 %", cmds(big, 50, "reduce(2)", ["-scale", "50%"]), args.runs)
+    r5 = scenario("8000 x 6000 at 5 %", cmds(big, 5, "reduce(20)", ["-scale", "5%"]), args.runs)
+    # For the enlargement the floor is copying a file as large as the result.
+    make_bmp(os.path.join(work, "src-8000x6000.bmp"), 8000, 6000)
+    c200 = cmds(mid, 200, "resize((8000, 6000), Image.BILINEAR)", ["-resize", "200%"])
+    c200[0] = ("cat copy", f"cat '{big}' > '{copy}'")
+    if magick:
+        c200 = [c for c in c200 if not c[0].startswith("ImageMagick")]  # takes most of a minute a run
+    r200 = scenario("4000 x 3000 at 200 % (cat copies an 8000 x 6000 file)", c200, args.runs)
+
+    print("\nratios")
+    for label, r, pil in (("50 %", r50, "Pillow reduce(2)"), ("5 %", r5, "Pillow reduce(20)"),
+                          ("200 %", r200, "Pillow resize((8000, 6000), Image.BILINEAR)")):
+        mine = [v for k, v in r.items() if k.startswith("pictrim-cli")][0]
+        line = f"  {label:>6}: pictrim / cat = {mine / r['cat copy']:.2f}"
+        if pil in r:
+            line += f", Pillow / pictrim = {r[pil] / mine:.2f}"
+        print(line)
+
+    if args.sizes:
+        print("\ncost by size, 50 % (median of 3)")
+        for mp, (w, h) in ((1, (1000, 1000)), (4, (2000, 2000)), (16, (4000, 4000)), (64, (8000, 8000))):
+            src = os.path.join(work, f"src-{w}x{h}.bmp")
+            make_bmp(src, w, h)
+            walls = sorted(run_once([cli, "--yes", src, out, "50"])[0] for _ in range(3))
+            print(f"  {mp:>3} MP: {walls[1]:.3f} s, {walls[1] / mp * 1000:.1f} ms per megapixel")
+
+    if not args.dir:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
