@@ -1,0 +1,14 @@
+#pragma once
+
+namespace pictrim {
+
+// The application: its life is the life of one modal dialog.
+class CMainApp {
+public:
+    // Shows the main dialog modally; false, as there is nothing to run after it.
+    bool InitInstance();
+    // The process's exit status: the dialog's Exit button gives 16.
+    int ExitCode() const;
+};
+
+}  // namespace pictrim

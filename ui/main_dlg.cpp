@@ -1,0 +1,193 @@
+#include "main_dlg.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFontMetrics>
+#include <QLayout>
+#include <QPushButton>
+#include <QValidator>
+
+#include <algorithm>
+
+#include "drop_edit.h"
+#include "engine/exec_thread.h"
+#include "engine/ratio.h"
+#include "platform/path_checks.h"
+#include "platform/qt/quit.h"
+#include "ui_main_dlg.h"
+
+namespace pictrim {
+
+namespace {
+
+constexpr int kMaxPathChars = 512;
+
+// Limits what is typed or pasted, as an edit control's text limit does;
+// paths set by the program (browsed, dropped) are taken whole.
+class MaxCharsValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return input.size() <= kMaxPathChars ? Acceptable : Invalid;
+    }
+};
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+CMainDlg::CMainDlg(QWidget* parent, platform::FileChooser* chooser)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::CMainDlg>()),
+      m_hIcon(),
+      m_chooser(chooser != nullptr ? chooser : &m_platformChooser) {
+    for (const int size : {16, 32, 48, 64}) m_hIcon.addFile(QStringLiteral(":/icons/pictrim-%1.png").arg(size));
+    m_ui->setupUi(this);
+    DoDataExchange();
+    OnInitDialog();
+}
+
+CMainDlg::~CMainDlg() { StopRunningJobs(); }
+
+void CMainDlg::DoDataExchange() {
+    m_cbRatio = m_ui->IDC_RATIO;
+    m_btnExecute = m_ui->IDC_EXECUTE;
+    m_editDst = m_ui->IDC_DST_EDIT;
+    m_editSrc = m_ui->IDC_SRC_EDIT;
+    m_executeWindow = std::make_unique<platform::QtWindow>(m_btnExecute);
+    m_editSrc->setText(m_strSrc);
+    m_editDst->setText(m_strDst);
+    m_editSrc->setValidator(new MaxCharsValidator(m_editSrc));
+    m_editDst->setValidator(new MaxCharsValidator(m_editDst));
+
+    connect(m_ui->IDC_SRC_BROWSE, &QPushButton::clicked, this, &CMainDlg::OnBrowseSrc);
+    connect(m_ui->IDC_EXIT, &QPushButton::clicked, this, &CMainDlg::OnExit);
+    connect(m_ui->IDC_DST_BROWSE, &QPushButton::clicked, this, &CMainDlg::OnBrowseDst);
+    connect(m_btnExecute, &QPushButton::clicked, this, &CMainDlg::OnExecute);
+    connect(m_editSrc, &QLineEdit::textChanged, this, &CMainDlg::OnChangeSrc);
+    connect(m_editDst, &QLineEdit::textChanged, this, &CMainDlg::OnChangeDst);
+}
+
+void CMainDlg::OnInitDialog() {
+    setWindowIcon(m_hIcon);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    m_cbRatio->setCurrentIndex(kDefaultRatioIndex);
+    for (int i = 0; i < m_cbRatio->count() && i < static_cast<int>(RatioList.size()); ++i)
+        m_cbRatio->setItemData(i, RatioList[i].percent);
+    ApplyTemplateMetrics();
+    m_editSrc->setFocus();
+}
+
+// Sizes the controls in dialog units of the template's font, so that the
+// arrangement holds at any font size or screen scale.
+void CMainDlg::ApplyTemplateMetrics() {
+    const QFontMetrics fm(font());
+    const double unitX = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
+    const double unitY = fm.height() / 8.0;
+    const auto px = [](double units, double unit) { return static_cast<int>(units * unit + 0.5); };
+    const int rowHeight = px(15, unitY);
+    for (QWidget* edit : {static_cast<QWidget*>(m_editSrc), static_cast<QWidget*>(m_editDst)}) {
+        edit->setMinimumSize(px(148, unitX), rowHeight);
+    }
+    for (QWidget* button : {m_ui->IDC_SRC_BROWSE, m_ui->IDC_DST_BROWSE}) {
+        button->setMinimumSize(std::max(px(40, unitX), button->sizeHint().width()), rowHeight);
+    }
+    for (QWidget* button : {m_ui->IDC_EXECUTE, m_ui->IDC_EXIT}) {
+        button->setMinimumSize(std::max(px(50, unitX), button->sizeHint().width()), rowHeight);
+    }
+    m_cbRatio->setMinimumWidth(std::max(px(30, unitX), m_cbRatio->sizeHint().width()));
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CMainDlg::OnChangeSrc() {
+    m_strSrc = m_editSrc->text();
+    UpdateExecuteButton();
+}
+
+void CMainDlg::OnChangeDst() {
+    m_strDst = m_editDst->text();
+    UpdateExecuteButton();
+}
+
+void CMainDlg::UpdateExecuteButton() {
+    bool enable = false;
+    if (!m_strSrc.isEmpty() && !m_strDst.isEmpty()) {
+        const auto source = platform::IdentityOf(LocalPath(m_strSrc));
+        // A destination that does not exist yet is fine; one that reaches
+        // the source through any spelling or link is not.
+        enable = source && platform::IdentityOf(LocalPath(m_strDst)) != source;
+    }
+    m_btnExecute->setEnabled(enable);
+}
+
+bool CMainDlg::BrowseForBitmap(QString& path) {
+    const std::optional<QString> chosen = m_chooser->ChooseBitmap(this, path);
+    if (!chosen) return false;
+    path = *chosen;
+    return true;
+}
+
+void CMainDlg::OnBrowseSrc() {
+    QString path = m_editSrc->text();
+    if (BrowseForBitmap(path)) m_editSrc->setText(path);
+}
+
+void CMainDlg::OnBrowseDst() {
+    // The source's name is proposed: the destination usually sits beside it.
+    QString path = m_editSrc->text();
+    if (BrowseForBitmap(path)) m_editDst->setText(path);
+}
+
+JobParams CMainDlg::GatherJobParams() {
+    const int index = m_cbRatio->currentIndex();
+    const int percent = m_cbRatio->itemData(index).toInt();
+    return {&m_notices, LocalPath(m_strSrc), LocalPath(m_strDst), m_executeWindow.get(), percent, index};
+}
+
+void CMainDlg::OnExecute() {
+    auto* worker = new CExecThread(GatherJobParams());
+    auto lifetime = worker->Lifetime();
+    if (!worker->CreateThread()) {
+        delete worker;
+        m_notices.ShowNotice({"スレッドを開始できません。", "Pictrim", platform::NoticeButtons::Ok,
+                              platform::NoticeIcon::Exclamation, platform::NoticeKind::Failure});
+        return;
+    }
+    worker->m_bAutoDelete = true;
+    std::erase_if(m_pThread, [](const auto& l) { return l->HasEnded(); });
+    m_pThread.push_back(std::move(lifetime));
+    worker->ResumeThread();
+}
+
+bool CMainDlg::HasRunningJob() const {
+    return std::any_of(m_pThread.begin(), m_pThread.end(), [](const auto& l) { return !l->HasEnded(); });
+}
+
+void CMainDlg::StopRunningJobs() {
+    if (m_pThread.empty()) return;
+    // The order matters: a worker waiting on a notice is released first, and
+    // no new notice will keep it, so the wait below always ends.
+    m_notices.DismissAll();
+    for (const auto& lifetime : m_pThread) lifetime->RequestStop();
+    for (const auto& lifetime : m_pThread) lifetime->WaitForEnd();
+    m_pThread.clear();
+}
+
+void CMainDlg::OnExit() {
+    StopRunningJobs();
+    platform::PostQuitMessage(kExitCode);
+}
+
+void CMainDlg::reject() {
+    StopRunningJobs();
+    QDialog::reject();
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event) {
+    StopRunningJobs();
+    QDialog::closeEvent(event);
+}
+
+}  // namespace pictrim
