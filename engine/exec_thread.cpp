@@ -155,7 +155,9 @@ bool CExecThread::RunSteps() {
                             dstHeight, stop);
     if (!converted) return false;  // stopped: the destination keeps its old content
 
-    if (!destination.Write(outBuffer.data(), outBuffer.size()) || !destination.Commit()) {
+    const bool written = destination.Write(outBuffer.data(), outBuffer.size());
+    if (written && stop.stop_requested()) return false;  // the last moment to keep the old file
+    if (!written || !destination.Commit()) {
         destination.Discard();
         Tell(notices::WriteFailure(m_strDstPath));
         return false;
