@@ -34,15 +34,30 @@ def make_bmp(path, width, height):
             f.write(row[: 3 * width] + b"\0" * (stride - 3 * width))
 
 
+GNU_TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
+
+
 def run_once(argv, shell=False):
+    """Wall seconds and peak memory (MiB) of one run. The peak comes from GNU
+    time where installed: a child's own rusage also counts the memory of this
+    Python process from before the exec."""
+    if shell:
+        argv = ["/bin/sh", "-c", argv]
+    if GNU_TIME:
+        argv = [GNU_TIME, "-f", "@maxrss %M"] + argv
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, shell=shell, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    if proc.returncode != 0:
-        sys.exit(f"failed ({proc.returncode}): {argv}\n{proc.stderr.read().decode(errors='replace')}")
-    return wall, usage.ru_maxrss / 1024.0  # MiB
+    err = proc.stderr.read().decode(errors="replace")
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        sys.exit(f"failed ({code}): {argv}\n{err}")
+    peak_kib = usage.ru_maxrss
+    for line in err.splitlines():
+        if line.startswith("@maxrss "):
+            peak_kib = int(line.split()[1])
+    return wall, peak_kib / 1024.0
 
 
 def pillow_python():

@@ -4,19 +4,17 @@
 #include <limits>
 
 #include "bmp_layout.h"
-#include "enlarge_double.h"
+#include "band_conversion.h"
+#include "band_plan.h"
 #include "job_notices.h"
 #include "platform/path_checks.h"
 #include "platform/replacement_file.h"
 #include "platform/source_file.h"
-#include "platform/zeroed_block.h"
 #include "ratio.h"
-#include "reduce_box.h"
 
 namespace pictrim {
 
 using platform::NoticeAnswer;
-using platform::ZeroedBlock;
 
 CExecThread::CExecThread(JobParams params)
     : m_hWndOwner(params.owner),
@@ -122,21 +120,13 @@ bool CExecThread::RunSteps() {
     }
     const auto dstWidth = static_cast<std::uint32_t>(target.width);
     const auto dstHeight = static_cast<std::uint32_t>(target.height);
-    const ReduceGeometry geometry{enlarge ? 0 : StepTable[m_nRatioIndex], layout.width, layout.height, dstWidth,
-                                  dstHeight};
+    const BandPlan plan = BandPlan::Make(enlarge, enlarge ? 0 : StepTable[m_nRatioIndex], layout.width,
+                                         layout.height, dstWidth, dstHeight);
 
     // All memory is taken before the destination is touched.
-    ZeroedBlock sourceBuffer = ZeroedBlock::Allocate(layout.BytesUsed());
-    ZeroedBlock outBuffer = ZeroedBlock::Allocate(kHeaderBytes + ImageSize(dstWidth, dstHeight));
-    ZeroedBlock workBuffer =
-        ZeroedBlock::Allocate(enlarge ? 0 : ReduceWorkElements(geometry) * sizeof(std::uint32_t));
-    if (!sourceBuffer || !outBuffer || !workBuffer) {
+    BandBuffers buffers = BandBuffers::Allocate(plan);
+    if (!buffers.Complete()) {
         Tell(notices::OutOfMemory());
-        return false;
-    }
-    const auto read = source.SeekToBegin() ? source.Read(sourceBuffer.data(), sourceBuffer.size()) : std::nullopt;
-    if (!read || *read != sourceBuffer.size()) {
-        Tell(notices::ReadFailure(m_strSrcPath));
         return false;
     }
 
@@ -146,18 +136,19 @@ bool CExecThread::RunSteps() {
         return false;
     }
 
-    BuildDestinationHeader(header, layout, dstWidth, dstHeight, {outBuffer.data(), kHeaderBytes});
-    const std::uint8_t* srcPixels = sourceBuffer.data() + layout.pixelOffset;
-    std::uint8_t* dstPixels = outBuffer.data() + kHeaderBytes;
-    const bool converted =
-        enlarge ? EnlargeDouble(srcPixels, layout.width, layout.height, dstPixels, 0, dstHeight, stop)
-                : ReduceBox(geometry, srcPixels, dstPixels, reinterpret_cast<std::uint32_t*>(workBuffer.data()), 0,
-                            dstHeight, stop);
-    if (!converted) return false;  // stopped: the destination keeps its old content
-
-    const bool written = destination.Write(outBuffer.data(), outBuffer.size());
-    if (written && stop.stop_requested()) return false;  // the last moment to keep the old file
-    if (!written || !destination.Commit()) {
+    std::array<std::uint8_t, kHeaderBytes> outHeader{};
+    BuildDestinationHeader(header, layout, dstWidth, dstHeight, outHeader);
+    const BandResult result = destination.Write(outHeader.data(), outHeader.size())
+                                  ? ConvertInBands(plan, buffers, source, layout.pixelOffset, destination, stop)
+                                  : BandResult::WriteFailed;
+    // A stop that comes before the commit keeps the old destination.
+    if (result == BandResult::Stopped || stop.stop_requested()) return false;
+    if (result == BandResult::ReadFailed) {
+        destination.Discard();
+        Tell(notices::ReadFailure(m_strSrcPath));
+        return false;
+    }
+    if (result == BandResult::WriteFailed || !destination.Commit()) {
         destination.Discard();
         Tell(notices::WriteFailure(m_strDstPath));
         return false;

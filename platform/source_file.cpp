@@ -28,14 +28,21 @@ bool SourceFile::Open(const std::string& path) {
     return true;
 }
 
-std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) {
+std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) { return ReadFrom(buffer, count, -1); }
+
+std::optional<std::size_t> SourceFile::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) {
+    return ReadFrom(buffer, count, static_cast<off_t>(offset));
+}
+
+std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count, off_t offset) {
     if (m_fd < 0) return std::nullopt;
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
         // Linux reads at most about 2 GiB in one call.
         const std::size_t chunk = std::min<std::size_t>(count - done, std::size_t{1} << 30);
-        const ssize_t n = ::read(m_fd, out + done, chunk);
+        const ssize_t n = offset < 0 ? ::read(m_fd, out + done, chunk)
+                                     : ::pread(m_fd, out + done, chunk, offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
@@ -45,8 +52,6 @@ std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) {
     }
     return done;
 }
-
-bool SourceFile::SeekToBegin() { return m_fd >= 0 && ::lseek(m_fd, 0, SEEK_SET) == 0; }
 
 std::optional<std::uint64_t> SourceFile::Length() const {
     struct stat st {};

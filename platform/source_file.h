@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,12 +26,15 @@ public:
     // Reads up to count bytes from the current position; fewer only at the
     // end of the file. None on an I/O error.
     std::optional<std::size_t> Read(void* buffer, std::size_t count);
-    bool SeekToBegin();
+    // Reads up to count bytes from offset on, leaving the position alone.
+    std::optional<std::size_t> ReadAt(void* buffer, std::size_t count, std::uint64_t offset);
     std::optional<std::uint64_t> Length() const;
     FileIdentity Identity() const { return m_identity; }
     void Close();
 
 private:
+    std::optional<std::size_t> ReadFrom(void* buffer, std::size_t count, off_t offset);  // offset < 0: current
+
     int m_fd = -1;
     FileIdentity m_identity;
 };

@@ -78,6 +78,25 @@ TEST(ConversionJob, ConvertsAtEveryRatioAndKeepsBusyUntilTheLastNotice) {
     }
 }
 
+TEST(ConversionJob, LargePicturesGoThroughSeveralBandsUnchanged) {
+    // Several MiB of rows: read, converted and written a band at a time,
+    // with band edges that fall on no multiple of the step.
+    test::TempDir dir;
+    struct Case {
+        std::uint32_t w, h;
+        int index;
+    };
+    for (const Case c : {Case{2001, 1503, 5}, Case{1999, 1601, 4}, Case{2003, 1507, 0}, Case{1201, 901, 6}}) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " at " << RatioList[c.index].text);
+        const Picture src = test::RandomPicture(c.w, c.h, c.w + c.h);
+        test::WriteFileBytes(dir / "src.bmp", test::EncodeBmp(src, {.gapBytes = 68}));
+        JobRun run;
+        RunJob(run, dir / "src.bmp", dir / "dst.bmp", c.index);
+        EXPECT_EQ(run.notices.Texts().back(), kDone);
+        EXPECT_TRUE(test::DecodeBmp(test::ReadFileBytes(dir / "dst.bmp")) == Expected(src, c.index));
+    }
+}
+
 TEST(ConversionJob, TargetSizesOfTheWorkedExamples) {
     test::TempDir dir;
     struct Case {

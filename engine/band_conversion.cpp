@@ -1,0 +1,50 @@
+#include "band_conversion.h"
+
+#include <algorithm>
+
+#include "enlarge_double.h"
+#include "parallel_bands.h"
+#include "reduce_box.h"
+
+namespace pictrim {
+
+BandBuffers BandBuffers::Allocate(const BandPlan& plan) {
+    BandBuffers b;
+    b.threads = BandCount(plan.bandRows, plan.SourceBandBytes() + plan.OutBandBytes());
+    b.sourceBuffer = platform::ZeroedBlock::Allocate(plan.SourceBandBytes());
+    b.outBuffer = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
+    const std::size_t sums = plan.enlarge ? 0 : std::size_t{b.threads} * 3 * plan.dstWidth;
+    b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint32_t));
+    return b;
+}
+
+BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::SourceFile& source,
+                          std::uint64_t pixelOffset, platform::ReplacementFile& destination, std::stop_token stop) {
+    const std::size_t srcStride = plan.SourceStride();
+    const ReduceGeometry geometry{plan.step, plan.srcWidth, plan.srcHeight, plan.dstWidth, plan.dstHeight};
+    auto* sums = reinterpret_cast<std::uint32_t*>(buffers.workBuffer.data());
+    const std::uint8_t* src = buffers.sourceBuffer.data();
+    std::uint8_t* out = buffers.outBuffer.data();
+
+    for (std::uint32_t first = 0; first < plan.dstHeight; first += plan.bandRows) {
+        const std::uint32_t end = std::min(plan.dstHeight, first + plan.bandRows);
+        const auto [srcFirst, srcEnd] = plan.SourceRows(first, end);
+        const std::size_t bytes = (srcEnd - srcFirst) * srcStride;
+        const auto read = source.ReadAt(buffers.sourceBuffer.data(), bytes, pixelOffset + srcFirst * std::uint64_t{srcStride});
+        if (!read || *read != bytes) return BandResult::ReadFailed;
+
+        // Within the band, rows count from the band's first row; an enlarged
+        // band starts on an even row, so its source starts on a whole row.
+        const std::uint32_t rows = end - first;
+        const std::uint32_t srcRowsLeft = plan.srcHeight - srcFirst;
+        const bool converted = RunInBands(rows, buffers.threads, [&](unsigned t, std::uint32_t a, std::uint32_t b) {
+            return plan.enlarge ? EnlargeDouble(src, plan.srcWidth, srcRowsLeft, out, a, b, stop)
+                                : ReduceBox(geometry, src, out, sums + std::size_t{t} * 3 * plan.dstWidth, a, b, stop);
+        });
+        if (!converted) return BandResult::Stopped;
+        if (!destination.Write(out, rows * plan.DestinationStride())) return BandResult::WriteFailed;
+    }
+    return BandResult::Completed;
+}
+
+}  // namespace pictrim

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <stop_token>
+
+#include "band_plan.h"
+#include "platform/replacement_file.h"
+#include "platform/source_file.h"
+#include "platform/zeroed_block.h"
+
+namespace pictrim {
+
+// The job's buffers, all taken before the destination is touched:
+// SourceBuffer holds one band of source rows, OutBuffer one band of
+// destination rows, WorkBuffer a row of channel sums per thread of a
+// reduction.
+struct BandBuffers {
+    platform::ZeroedBlock sourceBuffer;
+    platform::ZeroedBlock outBuffer;
+    platform::ZeroedBlock workBuffer;
+    unsigned threads = 1;
+
+    static BandBuffers Allocate(const BandPlan& plan);
+    bool Complete() const { return sourceBuffer && outBuffer && workBuffer; }
+};
+
+enum class BandResult { Completed, Stopped, ReadFailed, WriteFailed };
+
+// Reads the source rows from pixelOffset on, converts them band by band and
+// appends each band to the destination, whose header is already written.
+// Commits nothing: that is the caller's last step.
+BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::SourceFile& source,
+                          std::uint64_t pixelOffset, platform::ReplacementFile& destination, std::stop_token stop);
+
+}  // namespace pictrim

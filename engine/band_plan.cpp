@@ -1,0 +1,46 @@
+#include "band_plan.h"
+
+#include <algorithm>
+
+#include "bmp_layout.h"
+
+namespace pictrim {
+
+namespace {
+// Large enough that the per-band costs vanish, small enough to stay in the
+// cache between the read and the kernel.
+constexpr std::size_t kTargetBandBytes = std::size_t{4} << 20;
+}  // namespace
+
+BandPlan BandPlan::Make(bool enlarge, std::uint32_t step, std::uint32_t srcWidth, std::uint32_t srcHeight,
+                        std::uint32_t dstWidth, std::uint32_t dstHeight) {
+    BandPlan plan{enlarge, step, srcWidth, srcHeight, dstWidth, dstHeight, 0};
+    if (enlarge) {
+        // Sized by the output, four times the input.
+        const std::size_t rows = std::max<std::size_t>(2, kTargetBandBytes / plan.DestinationStride());
+        plan.bandRows = static_cast<std::uint32_t>(std::min<std::size_t>(rows & ~std::size_t{1}, dstHeight));
+        if (plan.bandRows % 2 != 0) ++plan.bandRows;  // dstHeight is even
+    } else {
+        const std::size_t rows = std::max<std::size_t>(1, kTargetBandBytes / (plan.SourceStride() * step));
+        plan.bandRows = static_cast<std::uint32_t>(std::min<std::size_t>(rows, dstHeight));
+    }
+    return plan;
+}
+
+std::size_t BandPlan::SourceStride() const { return static_cast<std::size_t>(RowStride(srcWidth)); }
+std::size_t BandPlan::DestinationStride() const { return static_cast<std::size_t>(RowStride(dstWidth)); }
+
+std::pair<std::uint32_t, std::uint32_t> BandPlan::SourceRows(std::uint32_t firstRow, std::uint32_t endRow) const {
+    if (!enlarge) return {firstRow * step, endRow * step};
+    const std::uint32_t last = (endRow - 1) / 2;
+    return {firstRow / 2, std::min(srcHeight, last + 2)};
+}
+
+std::size_t BandPlan::SourceBandBytes() const {
+    const auto rows = SourceRows(0, bandRows);
+    return (rows.second - rows.first) * SourceStride();
+}
+
+std::size_t BandPlan::OutBandBytes() const { return std::size_t{bandRows} * DestinationStride(); }
+
+}  // namespace pictrim
