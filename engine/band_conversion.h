@@ -11,17 +11,17 @@
 namespace pictrim {
 
 // The job's buffers, all taken before the destination is touched:
-// SourceBuffer holds one band of source rows, OutBuffer one band of
-// destination rows, WorkBuffer a row of channel sums per thread of a
-// reduction.
+// SourceBuffer holds one band of source rows, each OutBuffer one band of
+// destination rows (one is written while the next is computed), WorkBuffer
+// a row of channel sums per thread of a reduction.
 struct BandBuffers {
     platform::ZeroedBlock sourceBuffer;
-    platform::ZeroedBlock outBuffer;
+    platform::ZeroedBlock outBuffer[2];
     platform::ZeroedBlock workBuffer;
     unsigned threads = 1;
 
     static BandBuffers Allocate(const BandPlan& plan);
-    bool Complete() const { return sourceBuffer && outBuffer && workBuffer; }
+    bool Complete() const { return sourceBuffer && outBuffer[0] && outBuffer[1] && workBuffer; }
 };
 
 enum class BandResult { Completed, Stopped, ReadFailed, WriteFailed };

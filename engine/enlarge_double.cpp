@@ -9,7 +9,7 @@ namespace pictrim {
 namespace {
 
 // An even result row: source pixels with the averages of neighbours between.
-void EvenRow(const std::uint8_t* s, std::uint32_t width, std::uint8_t* out) {
+void EvenRow(const std::uint8_t* __restrict s, std::uint32_t width, std::uint8_t* __restrict out) {
     for (std::uint32_t x = 0; x + 1 < width; ++x) {
         const std::uint8_t* p = s + 3 * std::size_t{x};
         std::uint8_t* o = out + 6 * std::size_t{x};
@@ -24,7 +24,8 @@ void EvenRow(const std::uint8_t* s, std::uint32_t width, std::uint8_t* out) {
 }
 
 // An odd result row between source rows a and b.
-void OddRow(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t width, std::uint8_t* out) {
+void OddRow(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b, std::uint32_t width,
+            std::uint8_t* __restrict out) {
     for (std::uint32_t x = 0; x + 1 < width; ++x) {
         const std::uint8_t* p = a + 3 * std::size_t{x};
         const std::uint8_t* q = b + 3 * std::size_t{x};
