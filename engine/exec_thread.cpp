@@ -138,7 +138,9 @@ bool CExecThread::RunSteps() {
 
     std::array<std::uint8_t, kHeaderBytes> outHeader{};
     BuildDestinationHeader(header, layout, dstWidth, dstHeight, outHeader);
-    const BandResult result = destination.Write(outHeader.data(), outHeader.size())
+    const bool started = destination.Reserve(kHeaderBytes + ImageSize(dstWidth, dstHeight)) &&
+                         destination.Write(outHeader.data(), outHeader.size());
+    const BandResult result = started
                                   ? ConvertInBands(plan, buffers, source, layout.pixelOffset, destination, stop)
                                   : BandResult::WriteFailed;
     // A stop that comes before the commit keeps the old destination.

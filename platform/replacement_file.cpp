@@ -118,6 +118,12 @@ bool ReplacementFile::CreateTemporary() {
     return true;
 }
 
+bool ReplacementFile::Reserve(std::uint64_t bytes) {
+    if (m_fd < 0) return false;
+    if (bytes == 0 || ::fallocate(m_fd, 0, 0, static_cast<off_t>(bytes)) == 0) return true;
+    return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;  // else: not supported here, write as usual
+}
+
 bool ReplacementFile::Write(const void* data, std::size_t count) {
     if (m_fd < 0) return false;
     const auto* p = static_cast<const unsigned char*>(data);

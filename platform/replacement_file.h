@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "path_checks.h"
@@ -30,6 +31,10 @@ public:
 
     // A symbolic link is followed: the file it names is the one replaced.
     OpenResult Open(const std::string& path, const FileIdentity& source);
+    // Claims the space for `bytes` up front where the file system can, so
+    // that a disk too full is found before any work is done. False only when
+    // the space is known not to be there.
+    bool Reserve(std::uint64_t bytes);
     bool Write(const void* data, std::size_t count);
     bool Commit();
     void Discard();
