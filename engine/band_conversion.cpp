@@ -29,7 +29,11 @@ public:
     explicit BandWriter(platform::ReplacementFile& destination) : m_destination(destination) {}
     ~BandWriter() { Finish(); }
 
-    void Start(const std::uint8_t* data, std::size_t bytes) {
+    void Start(const std::uint8_t* data, std::size_t bytes, bool last) {
+        if (last) {  // nothing left to overlap with
+            m_failed = m_failed || !m_destination.Write(data, bytes);
+            return;
+        }
         try {
             m_pending = std::async(std::launch::async, [this, data, bytes] { return m_destination.Write(data, bytes); });
         } catch (const std::system_error&) {
@@ -78,7 +82,7 @@ BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::
         // to be done before that buffer is filled again.
         if (!writer.Finish()) return BandResult::WriteFailed;
         if (!converted) return BandResult::Stopped;
-        writer.Start(out, rows * plan.DestinationStride());
+        writer.Start(out, rows * plan.DestinationStride(), end == plan.dstHeight);
     }
     return writer.Finish() ? BandResult::Completed : BandResult::WriteFailed;
 }

@@ -9,6 +9,12 @@
 
 namespace pictrim::platform {
 
+namespace {
+std::function<void()> g_beforeRead;
+}
+
+void SetBeforeReadHookForTesting(std::function<void()> hook) { g_beforeRead = std::move(hook); }
+
 SourceFile::~SourceFile() { Close(); }
 
 bool SourceFile::Open(const std::string& path) {
@@ -36,6 +42,7 @@ std::optional<std::size_t> SourceFile::ReadAt(void* buffer, std::size_t count, s
 
 std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count, off_t offset) {
     if (m_fd < 0) return std::nullopt;
+    if (g_beforeRead) g_beforeRead();
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < count) {

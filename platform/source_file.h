@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -38,5 +39,9 @@ private:
     int m_fd = -1;
     FileIdentity m_identity;
 };
+
+// Test seam: runs before every read of an open source, so that a test can
+// change the file under the reader's feet. Empty: nothing runs.
+void SetBeforeReadHookForTesting(std::function<void()> hook);
 
 }  // namespace pictrim::platform

@@ -57,7 +57,8 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::string operator/(const std::string& name) const { return (m_path / name).string(); }
     // Names in the folder, for spotting stray temporary files.
-    std::vector<std::string> Names() const;
+    std::vector<std::string> Names() const { return NamesIn(m_path); }
+    static std::vector<std::string> NamesIn(const std::filesystem::path& folder);
 
 private:
     std::filesystem::path m_path;

@@ -4,7 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
+#include <random>
+#include <thread>
 #include <filesystem>
 
 #include "bmp_fixture.h"
@@ -30,8 +35,9 @@ std::string Slurp(const std::string& path) {
     return {bytes.begin(), bytes.end()};
 }
 
-// Runs pictrim-cli with stdin from /dev/null, so never on a terminal.
-Outcome RunCli(const test::TempDir& dir, std::vector<std::string> args) {
+// Starts pictrim-cli with stdin from /dev/null, so never on a terminal, and
+// its output in the folder's "stdout" and "stderr" files.
+pid_t SpawnCli(const test::TempDir& dir, std::vector<std::string> args) {
     args.insert(args.begin(), PICTRIM_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -41,14 +47,17 @@ Outcome RunCli(const test::TempDir& dir, std::vector<std::string> args) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    Outcome outcome;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+Outcome RunCli(const test::TempDir& dir, std::vector<std::string> args) {
+    Outcome outcome;
+    const pid_t pid = SpawnCli(dir, std::move(args));
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid) outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     outcome.out = Slurp(dir / "stdout");
     outcome.err = Slurp(dir / "stderr");
     std::filesystem::remove(dir / "stdout");
@@ -145,6 +154,32 @@ TEST(Cli, QuestionAskedOnATerminalIsAnsweredFromIt) {
         std::free(errText);
         std::fclose(in);
     }
+}
+
+TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
+    test::TempDir work, out;
+    test::WriteFileBytes(work / "src.bmp", test::EncodeBmp(test::RandomPicture(2000, 1500, 5)));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunCli(work, {work / "src.bmp", out / "complete.bmp", "200%"}).status, 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+    const auto complete = test::ReadFileBytes(out / "complete.bmp");
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+
+    std::mt19937 rng(20261206);
+    int keptOld = 0;
+    for (int run = 0; run < 24; ++run) {
+        test::WriteFileBytes(out / "dst.bmp", old);
+        const pid_t pid = SpawnCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"});
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(took * std::uniform_real_distribution<double>(0.0, 1.2)(rng));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        const auto now = test::ReadFileBytes(out / "dst.bmp");
+        EXPECT_TRUE(now == old || now == complete) << "run " << run << ": " << now.size() << " bytes";
+        keptOld += now == old;
+        EXPECT_EQ(out.Names(), (std::vector<std::string>{"complete.bmp", "dst.bmp"})) << "run " << run;
+    }
+    RecordProperty("KilledBeforeTheEnd", keptOld);
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 
 #include "bmp_fixture.h"
+#include "child_job.h"
 #include "engine/exec_thread.h"
 #include "engine/ratio.h"
 #include "fake_notices.h"
@@ -278,37 +278,15 @@ TEST(ConversionJob, NewDestinationGetsTheUsualMode) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
-// Runs the job in a child process whose files may not grow past `limit`
-// bytes, as on a full disk; returns the child's notices.
+// As on a full disk: files may not grow past `limit` bytes.
 Texts RunWithFileSizeLimit(const std::string& src, const std::string& dst, int index, rlim_t limit) {
-    int fds[2];
-    if (::pipe(fds) != 0) return {"pipe failed"};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit rl{limit, limit};
-        ::setrlimit(RLIMIT_FSIZE, &rl);
-        JobRun run;
-        CExecThread job({&run.notices, src, dst, &run.button, RatioList[index].percent, index});
-        job.ConversionJob();
-        for (const auto& text : run.notices.Texts()) {
-            const std::string line = text + "\n";
-            if (::write(fds[1], line.data(), line.size()) < 0) break;
-        }
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string out;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Texts lines;
-    for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(out.substr(start, end - start));
-    return lines;
+    return test::RunJobInChild(
+        [limit] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit rl{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &rl);
+        },
+        src, dst, index);
 }
 
 TEST(ConversionJob, FullDiskLeavesNoPartialFile) {

@@ -3,6 +3,7 @@
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -272,6 +273,36 @@ private slots:
         QCOMPARE(m_dir->Names(), replacing || complete ? (std::vector<std::string>{"big.bmp", "out.bmp"})
                                                        : (std::vector<std::string>{"big.bmp"}));
         qDebug() << (complete ? "completed before the close" : "stopped by the close");
+    }
+
+    void closingAtRandomMomentsManyTimes() {
+        WriteSource("big.bmp", 2000, 1500);
+        const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+        QRandomGenerator rng(20261206);
+        ModalAnswerer answerer;
+        for (int run = 0; run < 16; ++run) {
+            pictrim::test::WriteFileBytes(*m_dir / "out.bmp", old);
+            CMainDlg dlg(nullptr, &m_chooser);
+            dlg.show();
+            dlg.findChild<QLineEdit*>("IDC_SRC_EDIT")->setText(Path("big.bmp"));
+            dlg.findChild<QLineEdit*>("IDC_DST_EDIT")->setText(Path("out.bmp"));
+            auto* ratio = dlg.findChild<QComboBox*>("IDC_RATIO");
+            ratio->setCurrentIndex(static_cast<int>(rng.bounded(7)));
+            QTest::mouseClick(dlg.findChild<QPushButton*>("IDC_EXECUTE"), Qt::LeftButton);
+            QTest::qWait(static_cast<int>(rng.bounded(120)));
+            if (rng.bounded(2) == 0) {
+                dlg.close();
+            } else {
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            }
+            QVERIFY(!dlg.isVisible());
+            QVERIFY(!dlg.HasRunningJob());
+            const auto out = pictrim::test::ReadFileBytes(*m_dir / "out.bmp");
+            // As it was, or a complete picture of the size its header states.
+            QVERIFY2(out == old || (out.size() > 54 && pictrim::test::U32At(out, 2) == out.size()),
+                     qPrintable(QString("run %1: %2 bytes").arg(run).arg(out.size())));
+            QCOMPARE(m_dir->Names(), (std::vector<std::string>{"big.bmp", "out.bmp"}));
+        }
     }
 
     void escapeEndsTheDialogWithZero() {

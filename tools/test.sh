@@ -19,3 +19,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
   ctest --test-dir build-asan -j "$jobs" --output-on-failure
+
+# About a minute of fuzzing the whole job with arbitrary source files.
+tools/fuzz.sh 60
