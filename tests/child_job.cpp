@@ -23,7 +23,7 @@ std::vector<std::string> RunJobInChild(const std::function<void()>& prepare, con
         FakeNotices notices;
         CExecThread job({&notices, src, dst, nullptr, RatioList[index].percent, index});
         job.ConversionJob();
-        for (const auto& text : notices.Texts()) {
+        for (const auto& text : notices.texts) {
             const std::string line = text + "\n";
             if (::write(fds[1], line.data(), line.size()) < 0) break;
         }

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QObject>
 #include <QPointer>
 #include <QTimer>
 
@@ -11,43 +10,35 @@
 
 namespace pictrim::test {
 
-// Watches for modal message boxes, records them and answers them, so that a
-// test can drive the dialog through its notices.
-class ModalAnswerer : public QObject {
+// Watches for modal message boxes, records them and presses the button the
+// policy names (by default Yes, else OK; NoButton leaves the box alone).
+class ModalAnswerer {
 public:
     struct Seen {
-        QString title;
-        QString text;
+        QString title, text;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
     };
-    // Decides the button to press; may also act on the dialog instead (then
-    // return NoButton and the box is left to whatever closes it).
     using Policy = std::function<QMessageBox::StandardButton(const Seen&)>;
 
-    explicit ModalAnswerer(Policy policy = {}) : m_policy(std::move(policy)) {
-        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
+    explicit ModalAnswerer(Policy policy = [](const Seen& s) {
+        return s.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+    }) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, policy] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || box == m_current.data()) return;  // a later box may reuse the address
+            m_current = box;
+            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            if (QAbstractButton* button = box->button(policy(seen.back()))) button->click();
+        });
         m_timer.start(5);
     }
 
     std::vector<Seen> seen;
 
 private:
-    void Poll() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || box == m_current.data()) return;
-        m_current = box;
-        const Seen s{box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
-        seen.push_back(s);
-        QMessageBox::StandardButton answer = m_policy ? m_policy(s) : QMessageBox::NoButton;
-        if (answer == QMessageBox::NoButton && !m_policy)
-            answer = s.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
-        if (answer != QMessageBox::NoButton && box->button(answer) != nullptr) box->button(answer)->click();
-    }
-
-    Policy m_policy;
     QTimer m_timer;
-    QPointer<QMessageBox> m_current;  // a later box may reuse the address
+    QPointer<QMessageBox> m_current;
 };
 
 }  // namespace pictrim::test

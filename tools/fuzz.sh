@@ -9,10 +9,10 @@ seconds="${1:-60}"
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPICTRIM_SANITIZE=address,undefined -DPICTRIM_BUILD_FUZZ=ON -DPICTRIM_BUILD_GUI=OFF -DPICTRIM_BUILD_TESTS=OFF
-cmake --build build-fuzz -j "$(nproc)" --target fuzz_conversion_job make_seed_corpus
+cmake --build build-fuzz -j "$(nproc)" --target fuzz_conversion_job
 
 mkdir -p build-fuzz/corpus build-fuzz/artifacts
-build-fuzz/fuzz/make_seed_corpus build-fuzz/corpus
+python3 fuzz/make_seed_corpus.py build-fuzz/corpus
 extra=()
 for d in ../shared/bmpsuite/g ../shared/bmpsuite/q ../shared/bmpsuite/b; do
   [ -d "$d" ] && extra+=("$d")
