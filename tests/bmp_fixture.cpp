@@ -67,31 +67,21 @@ Picture ReferenceReduce(const Picture& src, std::uint32_t step) {
 }
 
 Picture ReferenceEnlarge(const Picture& src) {
-    const std::uint32_t W = src.width, H = src.height;
-    Picture P{2 * W, 2 * H, Bytes(std::size_t{4} * W * H * 3)};
-    for (int c = 0; c < 3; ++c) {
-        auto avg = [&](std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2) {
-            return static_cast<std::uint8_t>((unsigned{P.at(x1, y1, c)} + P.at(x2, y2, c)) / 2);
-        };
-        for (std::uint32_t y = 0; y < H; ++y)
-            for (std::uint32_t x = 0; x < W; ++x) P.at(2 * x, 2 * y, c) = src.at(x, y, c);
-        for (std::uint32_t y = 0; y < H; ++y) {
-            for (std::uint32_t x = 0; x + 1 < W; ++x) P.at(2 * x + 1, 2 * y, c) = avg(2 * x, 2 * y, 2 * x + 2, 2 * y);
-            P.at(2 * W - 1, 2 * y, c) = P.at(2 * W - 2, 2 * y, c);
-        }
-        for (std::uint32_t x = 0; x < W; ++x) {
-            for (std::uint32_t y = 0; y + 1 < H; ++y) P.at(2 * x, 2 * y + 1, c) = avg(2 * x, 2 * y, 2 * x, 2 * y + 2);
-            P.at(2 * x, 2 * H - 1, c) = P.at(2 * x, 2 * H - 2, c);
-        }
-        for (std::uint32_t x = 0; x + 1 < W; ++x)
-            for (std::uint32_t y = 0; y + 1 < H; ++y)
-                P.at(2 * x + 1, 2 * y + 1, c) = static_cast<std::uint8_t>(
-                    (unsigned{P.at(2 * x, 2 * y, c)} + P.at(2 * x, 2 * y + 2, c) + P.at(2 * x + 2, 2 * y, c) +
-                     P.at(2 * x + 2, 2 * y + 2, c)) / 4);
-        for (std::uint32_t x = 0; x + 1 < W; ++x) P.at(2 * x + 1, 2 * H - 1, c) = avg(2 * x, 2 * H - 1, 2 * x + 2, 2 * H - 1);
-        for (std::uint32_t y = 0; y + 1 < H; ++y) P.at(2 * W - 1, 2 * y + 1, c) = avg(2 * W - 1, 2 * y, 2 * W - 1, 2 * y + 2);
-        P.at(2 * W - 1, 2 * H - 1, c) = avg(2 * W - 2, 2 * H - 2, 2 * W - 1, 2 * H - 2);
-    }
+    // Each new pixel averages the source pixels around it (one, two or four),
+    // rounding down; past the last column or row there is no neighbour, so
+    // the last new column and row repeat the ones before them.
+    Picture P{2 * src.width, 2 * src.height, Bytes(std::size_t{4} * src.width * src.height * 3)};
+    for (std::uint32_t Y = 0; Y < P.height; ++Y)
+        for (std::uint32_t X = 0; X < P.width; ++X)
+            for (int c = 0; c < 3; ++c) {
+                const std::uint32_t x = X / 2, y = Y / 2;
+                const bool right = X % 2 == 1 && x + 1 < src.width, down = Y % 2 == 1 && y + 1 < src.height;
+                unsigned sum = src.at(x, y, c), count = 1;
+                if (right) sum += src.at(x + 1, y, c), ++count;
+                if (down) sum += src.at(x, y + 1, c), ++count;
+                if (right && down) sum += src.at(x + 1, y + 1, c), ++count;
+                P.at(X, Y, c) = static_cast<std::uint8_t>(sum / count);
+            }
     return P;
 }
 

@@ -36,7 +36,7 @@ void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 
 // The rules, written out plainly: averages of `step` pixels along each row,
 // then of `step` of those down each column, each rounded down; and the
-// enlargement's passes in their order.
+// enlargement's value of every new pixel.
 Picture ReferenceReduce(const Picture& src, std::uint32_t step);
 Picture ReferenceEnlarge(const Picture& src);
 
