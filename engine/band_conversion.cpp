@@ -14,7 +14,9 @@ BandBuffers BandBuffers::Allocate(const BandPlan& plan) {
     BandBuffers b;
     b.threads = BandCount(plan.bandRows, plan.SourceBandBytes() + plan.OutBandBytes());
     b.sourceBuffer = platform::ZeroedBlock::Allocate(plan.SourceBandBytes());
-    for (auto& out : b.outBuffer) out = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
+    b.outBuffer[0] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
+    b.severalBands = plan.bandRows < plan.dstHeight;
+    if (b.severalBands) b.outBuffer[1] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
     const std::size_t sums = plan.enlarge ? 0 : std::size_t{b.threads} * 3 * plan.dstWidth;
     b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint32_t));
     return b;

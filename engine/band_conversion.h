@@ -19,9 +19,10 @@ struct BandBuffers {
     platform::ZeroedBlock outBuffer[2];
     platform::ZeroedBlock workBuffer;
     unsigned threads = 1;
+    bool severalBands = false;  // only then is the second OutBuffer needed
 
     static BandBuffers Allocate(const BandPlan& plan);
-    bool Complete() const { return sourceBuffer && outBuffer[0] && outBuffer[1] && workBuffer; }
+    bool Complete() const { return sourceBuffer && outBuffer[0] && (!severalBands || outBuffer[1]) && workBuffer; }
 };
 
 enum class BandResult { Completed, Stopped, ReadFailed, WriteFailed };
