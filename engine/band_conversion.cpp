@@ -17,7 +17,7 @@ BandBuffers BandBuffers::Allocate(const BandPlan& plan) {
     b.outBuffer[0] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
     b.severalBands = plan.bandRows < plan.dstHeight;
     if (b.severalBands) b.outBuffer[1] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
-    const std::size_t sums = plan.enlarge ? 0 : std::size_t{b.threads} * 3 * plan.dstWidth;
+    const std::size_t sums = plan.enlarge ? 0 : b.threads * ReduceWorkElements(plan.Geometry());
     b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint32_t));
     return b;
 }
@@ -59,7 +59,7 @@ private:
 BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::SourceFile& source,
                           std::uint64_t pixelOffset, platform::ReplacementFile& destination, std::stop_token stop) {
     const std::size_t srcStride = plan.SourceStride();
-    const ReduceGeometry geometry{plan.step, plan.srcWidth, plan.srcHeight, plan.dstWidth, plan.dstHeight};
+    const ReduceGeometry geometry = plan.Geometry();
     auto* sums = reinterpret_cast<std::uint32_t*>(buffers.workBuffer.data());
     const std::uint8_t* src = buffers.sourceBuffer.data();
     BandWriter writer(destination);
@@ -78,7 +78,7 @@ BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::
         const std::uint32_t srcRowsLeft = plan.srcHeight - srcFirst;
         const bool converted = RunInBands(rows, buffers.threads, [&](unsigned t, std::uint32_t a, std::uint32_t b) {
             return plan.enlarge ? EnlargeDouble(src, plan.srcWidth, srcRowsLeft, out, a, b, stop)
-                                : ReduceBox(geometry, src, out, sums + std::size_t{t} * 3 * plan.dstWidth, a, b, stop);
+                                : ReduceBox(geometry, src, out, sums + t * ReduceWorkElements(geometry), a, b, stop);
         });
         // The band before this one is written from the other buffer; it has
         // to be done before that buffer is filled again.

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "reduce_box.h"
+
 namespace pictrim {
 
 // How a conversion walks the picture: a band of destination rows at a time,
@@ -20,6 +22,7 @@ struct BandPlan {
     static BandPlan Make(bool enlarge, std::uint32_t step, std::uint32_t srcWidth, std::uint32_t srcHeight,
                          std::uint32_t dstWidth, std::uint32_t dstHeight);
 
+    ReduceGeometry Geometry() const { return {step, srcWidth, srcHeight, dstWidth, dstHeight}; }
     std::size_t SourceStride() const;
     std::size_t DestinationStride() const;
 
