@@ -75,7 +75,6 @@ ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const
         m_gid = st.st_gid;
     } else if (errno == ENOENT) {
         m_target = path;
-        m_replacing = false;
     } else {
         return OpenResult::Unusable;
     }
