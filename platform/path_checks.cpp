@@ -15,10 +15,4 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-bool SameExistingFile(const std::string& a, const std::string& b) {
-    const auto ia = IdentityOf(a);
-    const auto ib = IdentityOf(b);
-    return ia && ib && *ia == *ib;
-}
-
 }  // namespace pictrim::platform

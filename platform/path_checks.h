@@ -21,7 +21,4 @@ bool PathEntryExists(const std::string& path);
 // nothing can be reached under it.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
-// True when both paths reach one existing file.
-bool SameExistingFile(const std::string& a, const std::string& b);
-
 }  // namespace pictrim::platform
