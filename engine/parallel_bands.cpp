@@ -25,16 +25,16 @@ bool RunInBands(std::uint32_t rows, unsigned bands,
         if (!work(band, edge(band), edge(band + 1))) ok = false;
     };
     std::vector<std::thread> helpers;
-    std::vector<unsigned> inline_bands;
+    std::vector<unsigned> inlineBands;
     for (unsigned band = 1; band < bands; ++band) {
         try {
             helpers.emplace_back(run, band);
         } catch (const std::system_error&) {
-            inline_bands.push_back(band);  // no thread to be had: do it here
+            inlineBands.push_back(band);  // no thread to be had: do it here
         }
     }
     run(0);
-    for (const unsigned band : inline_bands) run(band);
+    for (const unsigned band : inlineBands) run(band);
     for (std::thread& t : helpers) t.join();
     return ok;
 }
