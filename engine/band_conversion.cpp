@@ -32,15 +32,14 @@ public:
     ~BandWriter() { Finish(); }
 
     void Start(const std::uint8_t* data, std::size_t bytes, bool last) {
-        if (last) {  // nothing left to overlap with
-            m_failed = m_failed || !m_destination.Write(data, bytes);
-            return;
+        if (!last) {  // the last band has nothing left to overlap with
+            try {
+                m_pending = std::async(std::launch::async, [this, data, bytes] { return m_destination.Write(data, bytes); });
+                return;
+            } catch (const std::system_error&) {
+            }
         }
-        try {
-            m_pending = std::async(std::launch::async, [this, data, bytes] { return m_destination.Write(data, bytes); });
-        } catch (const std::system_error&) {
-            m_failed = m_failed || !m_destination.Write(data, bytes);
-        }
+        if (!m_destination.Write(data, bytes)) m_failed = true;
     }
     // True when every band written so far went through.
     bool Finish() {

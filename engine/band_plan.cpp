@@ -16,10 +16,10 @@ BandPlan BandPlan::Make(bool enlarge, std::uint32_t step, std::uint32_t srcWidth
                         std::uint32_t dstWidth, std::uint32_t dstHeight) {
     BandPlan plan{enlarge, step, srcWidth, srcHeight, dstWidth, dstHeight, 0};
     if (enlarge) {
-        // Sized by the output, four times the input.
+        // Sized by the output, four times the input. Even, as dstHeight is,
+        // so that every band starts on a whole source row.
         const std::size_t rows = std::max<std::size_t>(2, kTargetBandBytes / plan.DestinationStride());
         plan.bandRows = static_cast<std::uint32_t>(std::min<std::size_t>(rows & ~std::size_t{1}, dstHeight));
-        if (plan.bandRows % 2 != 0) ++plan.bandRows;  // dstHeight is even
     } else {
         const std::size_t rows = std::max<std::size_t>(1, kTargetBandBytes / (plan.SourceStride() * step));
         plan.bandRows = static_cast<std::uint32_t>(std::min<std::size_t>(rows, dstHeight));

@@ -16,31 +16,27 @@ CDropEdit::CDropEdit(QWidget* parent) : QLineEdit(parent) { setAcceptDrops(true)
 
 CDropEdit::~CDropEdit() = default;
 
+namespace {
+
 // Only file drops are ours; the line edit's own handling would insert the
 // dragged URL or text into the field.
-void CDropEdit::dragEnterEvent(QDragEnterEvent* event) {
-    if (acceptDrops() && event->mimeData()->hasUrls()) {
+void AcceptFileDrops(QDropEvent* event, bool accepting) {
+    if (accepting && event->mimeData()->hasUrls()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
     }
 }
 
-void CDropEdit::dragMoveEvent(QDragMoveEvent* event) {
-    if (acceptDrops() && event->mimeData()->hasUrls()) {
-        event->acceptProposedAction();
-    } else {
-        event->ignore();
-    }
-}
+}  // namespace
+
+void CDropEdit::dragEnterEvent(QDragEnterEvent* event) { AcceptFileDrops(event, acceptDrops()); }
+
+void CDropEdit::dragMoveEvent(QDragMoveEvent* event) { AcceptFileDrops(event, acceptDrops()); }
 
 void CDropEdit::dropEvent(QDropEvent* event) {
-    if (!acceptDrops() || !event->mimeData()->hasUrls()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    OnDropFiles(event->mimeData());
+    AcceptFileDrops(event, acceptDrops());
+    if (event->isAccepted()) OnDropFiles(event->mimeData());
 }
 
 void CDropEdit::OnDropFiles(const QMimeData* data) {
