@@ -1,8 +1,48 @@
 #include "cli_options.h"
 
+#include <getopt.h>
+
+#include <charconv>
+
 #include "engine/ratio.h"
 
 namespace pictrim::cli {
+
+namespace {
+
+using Preset = platform::TerminalNotices::PresetAnswer;
+
+enum LongOnly { kYes = 256, kNo, kSuffix, kFiles0From, kHelp, kVersion };
+
+const option kLongOptions[] = {
+    {"yes", no_argument, nullptr, kYes},
+    {"no", no_argument, nullptr, kNo},
+    {"target-directory", required_argument, nullptr, 't'},
+    {"suffix", required_argument, nullptr, kSuffix},
+    {"recursive", no_argument, nullptr, 'R'},
+    {"files0-from", required_argument, nullptr, kFiles0From},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"preserve-timestamps", no_argument, nullptr, 'p'},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+CliOptions Refuse(CliOptions options, std::string why) {
+    options.action = CliOptions::Action::UsageError;
+    options.error = std::move(why);
+    return options;
+}
+
+bool SetAnswer(CliOptions& options, Preset answer) {
+    if (options.answer != Preset::None && options.answer != answer) return false;
+    options.answer = answer;
+    return true;
+}
+
+}  // namespace
 
 int RatioIndexFromText(const std::string& text) {
     const std::string withSign = !text.empty() && text.back() == '%' ? text : text + "%";
@@ -14,46 +54,84 @@ int RatioIndexFromText(const std::string& text) {
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
     CliOptions options;
-    using Preset = platform::TerminalNotices::PresetAnswer;
-    std::vector<std::string> operands;
-    bool operandsOnly = false;
-    for (const std::string& arg : args) {
-        if (operandsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
-            operands.push_back(arg);
-        } else if (arg == "--") {
-            operandsOnly = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.action = CliOptions::Action::Help;
-            return options;
-        } else if (arg == "--version") {
-            options.action = CliOptions::Action::Version;
-            return options;
-        } else if (arg == "--yes" || arg == "-y" || arg == "--no" || arg == "-n") {
-            const Preset answer = (arg == "--yes" || arg == "-y") ? Preset::Yes : Preset::No;
-            if (options.answer != Preset::None && options.answer != answer) {
-                options.error = "--yes and --no exclude each other";
-                return options;
+    // getopt wants a mutable argv; it permutes it so that options may
+    // follow the operands, as in every GNU tool.
+    std::vector<std::string> storage{"pictrim-cli"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : storage) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(storage.size());
+
+    optind = 0;  // a fresh scan, also when called again (tests)
+    opterr = 0;
+    bool batchOnly = false;
+    const auto offending = [&] {
+        return optopt > 0 && optopt < 128 ? std::string{'-', static_cast<char>(optopt)} : std::string(argv[optind - 1]);
+    };
+    for (;;) {
+        const int c = ::getopt_long(argc, argv.data(), ":yt:Rj:pnqh", kLongOptions, nullptr);
+        if (c == -1) break;
+        switch (c) {
+        case 'y':
+        case kYes:
+            if (!SetAnswer(options, Preset::Yes)) return Refuse(options, "--yes and --no exclude each other");
+            break;
+        case kNo:
+            if (!SetAnswer(options, Preset::No)) return Refuse(options, "--yes and --no exclude each other");
+            break;
+        case 't': options.targetDirectory = optarg; break;
+        case kSuffix: options.suffix = optarg; break;
+        case 'R': options.recursive = batchOnly = true; break;
+        case kFiles0From:
+            options.files0From = optarg;
+            batchOnly = true;
+            break;
+        case 'j': {
+            const std::string text = optarg;
+            unsigned jobs = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+            if (ec != std::errc() || end != text.data() + text.size() || jobs < 1 || jobs > 256) {
+                return Refuse(options, "--jobs takes a number from 1 to 256, not '" + text + "'");
             }
-            options.answer = answer;
-        } else {
-            options.error = "unknown option " + arg;
-            return options;
+            options.jobs = jobs;
+            batchOnly = true;
+            break;
+        }
+        case 'p': options.preserveTimestamps = true; break;
+        case 'n': options.dryRun = batchOnly = true; break;
+        case 'q': options.quiet = batchOnly = true; break;
+        case 'h':
+        case kHelp: options.action = CliOptions::Action::Help; return options;
+        case kVersion: options.action = CliOptions::Action::Version; return options;
+        case ':': return Refuse(options, "option " + offending() + " needs a value");
+        default: return Refuse(options, "unknown option " + offending());
         }
     }
-    if (operands.size() != 3) {
-        options.error = "expected SOURCE DESTINATION RATIO";
-        return options;
+    // getopt has moved the operands behind the options, in their order.
+    const std::vector<std::string> operands(argv.begin() + optind, argv.end() - 1);
+    const bool batch = options.targetDirectory || options.suffix;
+    if (!batch && batchOnly) {
+        return Refuse(options, "-R, -j, -n, -q and --files0-from need -t FOLDER or --suffix TEXT");
     }
-    const int index = RatioIndexFromText(operands[2]);
+    if (!batch && operands.size() != 3) return Refuse(options, "expected SOURCE DESTINATION RATIO");
+    if (operands.empty()) return Refuse(options, "expected SOURCE... RATIO");
+    const int index = RatioIndexFromText(operands.back());
     if (index < 0) {
-        options.error = "RATIO must be one of 5%, 10%, 20%, 25%, 33%, 50%, 200%, not " + operands[2];
-        return options;
+        return Refuse(options, "RATIO must be one of 5%, 10%, 20%, 25%, 33%, 50%, 200%, not " + operands.back());
     }
-    options.action = CliOptions::Action::Convert;
-    options.source = operands[0];
-    options.destination = operands[1];
     options.ratioIndex = index;
     options.percent = RatioList[index].percent;
+    if (batch) {
+        options.sources.assign(operands.begin(), operands.end() - 1);
+        if (options.sources.empty() && !options.files0From) return Refuse(options, "no SOURCE given");
+        if (options.targetDirectory && options.targetDirectory->empty()) return Refuse(options, "-t needs a folder name");
+        options.action = CliOptions::Action::ConvertMany;
+    } else {
+        options.source = operands[0];
+        options.destination = operands[1];
+        options.action = CliOptions::Action::Convert;
+    }
     return options;
 }
 

@@ -1,14 +1,20 @@
-// pictrim-cli: the conversion job without the dialog, for scripts and for
-// machines without a display.
+// pictrim-cli: the conversion job without the dialog, for scripts, for
+// machines without a display, and for many files at once.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "batch_console.h"
+#include "batch_plan.h"
+#include "batch_run.h"
 #include "cli_options.h"
 #include "engine/exec_thread.h"
 #include "pictrim_version.h"
+#include "platform/replacement_file.h"
+#include "platform/stop_signals.h"
 #include "platform/terminal_notices.h"
 
 namespace {
@@ -16,63 +22,145 @@ namespace {
 constexpr int kExitConverted = 0;
 constexpr int kExitNotConverted = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 
-void PrintUsage(std::FILE* to) {
+using pictrim::cli::BatchItem;
+using pictrim::cli::CliOptions;
+using Preset = pictrim::platform::TerminalNotices::PresetAnswer;
+
+void PrintUsage() {
     std::fputs(
-        "Usage: pictrim-cli [--yes|--no] SOURCE DESTINATION RATIO\n"
-        "Resizes an uncompressed 24-bit BMP file.\n"
+        "Usage: pictrim-cli [OPTIONS] SOURCE DESTINATION RATIO\n"
+        "  or:  pictrim-cli [OPTIONS] -t FOLDER SOURCE... RATIO\n"
+        "  or:  pictrim-cli [OPTIONS] --suffix TEXT SOURCE... RATIO\n"
+        "Resizes uncompressed 24-bit BMP files. Each destination is either left as it\n"
+        "was or replaced by the complete result, also across a crash or power cut.\n"
         "\n"
-        "  RATIO     5%, 10%, 20%, 25%, 33%, 50% (box-average reduction) or 200%\n"
-        "            (enlargement); the % sign may be left out\n"
-        "  --yes     overwrite an existing DESTINATION without asking\n"
-        "  --no      never overwrite an existing DESTINATION\n"
-        "            (without either, the question is asked when stdin is a terminal\n"
-        "            and declined otherwise)\n"
-        "  --help    show this text\n"
-        "  --version show the version\n"
+        "  RATIO  5%, 10%, 20%, 25%, 33%, 50% (box-average reduction) or 200%\n"
+        "         (enlargement); the % sign may be left out\n"
         "\n"
-        "Exit status: 0 converted, 1 refused, failed or declined, 2 usage error.\n",
-        to);
+        "The second and third forms convert many files: a SOURCE that is a folder\n"
+        "gives the .bmp files in it; a file named is converted whatever its name.\n"
+        "  -t, --target-directory FOLDER  write each result into FOLDER under its\n"
+        "                           source's name (FOLDER is made when missing)\n"
+        "      --suffix TEXT        put TEXT before the extension (a.bmp -> a_small.bmp\n"
+        "                           for _small); without -t, beside the source\n"
+        "  -R, --recursive          take subfolders too; their tree is mirrored under -t\n"
+        "      --files0-from FILE   read more SOURCE names, NUL-separated, from FILE\n"
+        "                           (- for standard input), e.g. from find -print0\n"
+        "  -j, --jobs N             convert N files at once (default: one per core)\n"
+        "  -n, --dry-run            print what would be done, touching nothing\n"
+        "  -q, --quiet              print only failures and the summary\n"
+        "\n"
+        "Both forms:\n"
+        "      --yes                replace existing destinations without asking\n"
+        "      --no                 never replace an existing destination (skip it)\n"
+        "                           (with neither, each is asked about when standard\n"
+        "                           input is a terminal, and kept otherwise)\n"
+        "  -p, --preserve-timestamps  give each result its source's modification time\n"
+        "      --help               show this text\n"
+        "      --version            show the version\n"
+        "\n"
+        "Exit status: 0 every file converted (or skipped by the overwrite answer),\n"
+        "1 a file refused, failed or declined, 2 usage error, 130 interrupted.\n",
+        stdout);
 }
 
-// The command line has no Execute button to grey out.
-class NoButton : public pictrim::platform::Window {
-public:
-    void EnableWindow(bool) override {}
-};
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    using pictrim::cli::CliOptions;
-    const CliOptions options = pictrim::cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    switch (options.action) {
-    case CliOptions::Action::Help:
-        PrintUsage(stdout);
-        return kExitConverted;
-    case CliOptions::Action::Version:
-        std::printf("pictrim-cli %s\n", pictrim::kVersionString);
-        return kExitConverted;
-    case CliOptions::Action::UsageError:
-        std::fprintf(stderr, "pictrim-cli: %s\n", options.error.c_str());
-        PrintUsage(stderr);
-        return kExitUsage;
-    case CliOptions::Action::Convert:
-        break;
-    }
-
+int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signals) {
     pictrim::platform::TerminalNotices notices(options.answer, stdin, stdout, stderr, ::isatty(STDIN_FILENO) == 1);
-    NoButton button;
-    auto* worker = new pictrim::CExecThread(
-        {&notices, options.source, options.destination, &button, options.percent, options.ratioIndex});
+    auto* worker = new pictrim::CExecThread({&notices, options.source, options.destination, nullptr, options.percent,
+                                             options.ratioIndex, options.preserveTimestamps, nullptr});
     const auto lifetime = worker->Lifetime();
     if (!worker->CreateThread()) {
         delete worker;
         std::fprintf(stderr, "pictrim-cli: cannot start a worker thread\n");
         return kExitNotConverted;
     }
+    signals.Watch([lifetime, &notices] {
+        lifetime->RequestStop();
+        notices.Cancel();
+    });
     worker->m_bAutoDelete = true;
     worker->ResumeThread();
     lifetime->WaitForEnd();
+    if (signals.Received()) return kExitInterrupted;
     return notices.CompletionShown() ? kExitConverted : kExitNotConverted;
+}
+
+// What a run would do, by name only: nothing is read or written.
+int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
+    using State = pictrim::platform::ReplacementFile::State;
+    std::size_t convert = 0, skip = 0, refuse = 0;
+    for (const BatchItem& item : items) {
+        if (!item.refusal.empty()) {
+            std::printf("%s: refused: %s\n", item.source.c_str(), item.refusal.c_str());
+            ++refuse;
+            continue;
+        }
+        const State state = pictrim::platform::ReplacementFile::Examine(
+            item.destination, pictrim::platform::IdentityOf(item.source));
+        const char* what = "";
+        if (state == State::Unusable || state == State::SameAsSource) {
+            what = ": refused: the destination cannot be written";
+            ++refuse;
+        } else if (state == State::Replaceable && options.answer != Preset::Yes) {
+            const bool ask = options.answer == Preset::None && ::isatty(STDIN_FILENO) == 1;
+            what = ask ? " (exists: would be asked about)" : " (exists: would be skipped)";
+            ask ? ++convert : ++skip;
+        } else {
+            what = state == State::Replaceable ? " (exists: would be replaced)" : "";
+            ++convert;
+        }
+        std::printf("%s -> %s%s\n", item.source.c_str(), item.destination.c_str(), what);
+    }
+    std::fprintf(stderr, "pictrim-cli: dry run: %zu to convert, %zu to skip, %zu refused\n", convert, skip, refuse);
+    return refuse == 0 ? kExitConverted : kExitNotConverted;
+}
+
+int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signals) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> sources = options.sources;
+    if (options.files0From && !pictrim::cli::ReadFiles0From(*options.files0From, sources)) {
+        std::fprintf(stderr, "pictrim-cli: cannot read %s\n", options.files0From->c_str());
+        return kExitNotConverted;
+    }
+    const std::vector<BatchItem> items = pictrim::cli::PlanBatch(options, sources);
+    if (options.dryRun) return DryRun(options, items);
+
+    pictrim::cli::BatchConsole console(options, items.size());
+    pictrim::cli::BatchRun run(options, items, console);
+    signals.Watch([&run] { run.Stop(); });
+    const pictrim::cli::BatchRun::Counts counts = run.Run();
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    char summary[256];
+    std::snprintf(summary, sizeof summary, "pictrim-cli: %zu converted, %zu skipped, %zu refused, %zu failed in %.2f s",
+                  counts.converted, counts.skipped, counts.refused, counts.failed, seconds);
+    std::string line = summary;
+    if (signals.Received()) line += "; interrupted, " + std::to_string(counts.notDone) + " not done";
+    console.Summary(line);
+    if (signals.Received()) return kExitInterrupted;
+    return counts.refused + counts.failed + counts.notDone == 0 ? kExitConverted : kExitNotConverted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // First, before any thread: every thread started later inherits it.
+    pictrim::platform::StopSignals signals;
+    const CliOptions options = pictrim::cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (options.action) {
+    case CliOptions::Action::Help:
+        PrintUsage();
+        return kExitConverted;
+    case CliOptions::Action::Version:
+        std::printf("pictrim-cli %s\n", pictrim::kVersionString);
+        return kExitConverted;
+    case CliOptions::Action::UsageError:
+        std::fprintf(stderr, "pictrim-cli: %s\nTry 'pictrim-cli --help' for more information.\n", options.error.c_str());
+        return kExitUsage;
+    case CliOptions::Action::Convert: return ConvertOne(options, signals);
+    case CliOptions::Action::ConvertMany: return ConvertMany(options, signals);
+    }
+    return kExitUsage;
 }

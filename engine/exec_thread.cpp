@@ -22,7 +22,9 @@ CExecThread::CExecThread(JobParams params)
       m_strDstPath(std::move(params.dstPath)),
       m_pExecButton(params.execButton),
       m_nPercent(params.percent),
-      m_nRatioIndex(params.ratioIndex) {}
+      m_nRatioIndex(params.ratioIndex),
+      m_bPreserveTimestamps(params.preserveTimestamps),
+      m_pCommits(params.commits) {}
 
 CExecThread::~CExecThread() = default;
 
@@ -163,15 +165,23 @@ bool CExecThread::RunSteps() {
         Tell(notices::OutOfMemory());
         return false;
     }
-    const Destination::CommitResult committed =
-        result == BandResult::Completed ? destination.Commit() : Destination::CommitResult::Failed;
-    if (committed == Destination::CommitResult::NameTaken) {
-        Tell(notices::NameTaken(m_strDstPath));
-        return false;
-    }
-    if (committed == Destination::CommitResult::Failed) {
+    if (result == BandResult::WriteFailed) {
         destination.Discard();
         Tell(notices::WriteFailure(m_strDstPath));
+        return false;
+    }
+    if (m_bPreserveTimestamps) destination.SetModificationTime(source.ModificationTime());
+    if (m_pCommits != nullptr) {
+        // Made durable together with other files; the outcome is told from
+        // there, once the file is in place.
+        m_pCommits->Submit(std::move(destination), [owner = m_hWndOwner, path = m_strDstPath](auto committed) {
+            if (owner != nullptr) owner->ShowNotice(notices::AfterCommit(committed, path));
+        });
+        return false;
+    }
+    const Destination::CommitResult committed = destination.Commit();
+    if (committed != Destination::CommitResult::Committed) {
+        Tell(notices::AfterCommit(committed, m_strDstPath));
         return false;
     }
     return true;

@@ -47,6 +47,8 @@ private:
     platform::Window* m_pExecButton;
     std::int32_t m_nPercent;
     std::int32_t m_nRatioIndex;
+    bool m_bPreserveTimestamps;
+    platform::CommitGroup* m_pCommits;
 };
 
 }  // namespace pictrim

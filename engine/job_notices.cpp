@@ -4,25 +4,29 @@ namespace pictrim::notices {
 
 namespace {
 
-platform::Notice Tell(std::string text, platform::NoticeKind kind = platform::NoticeKind::Failure) {
+using platform::NoticeKind;
+
+platform::Notice Tell(std::string text, NoticeKind kind = NoticeKind::Refusal) {
     return {std::move(text), kCaption, platform::NoticeButtons::Ok, platform::NoticeIcon::Exclamation, kind};
 }
 
 // "<path> - <message>", as the open failure names its file.
-platform::Notice AboutFile(const std::string& path, const char* message) { return Tell(path + " - " + message); }
+platform::Notice AboutFile(const std::string& path, const char* message, NoticeKind kind = NoticeKind::Refusal) {
+    return Tell(path + " - " + message, kind);
+}
 
 }  // namespace
 
 platform::Notice OverwritePrompt(const std::string& path) {
     return {path + " は既に存在します。上書きしますか？", kCaption, platform::NoticeButtons::YesNo,
-            platform::NoticeIcon::Exclamation, platform::NoticeKind::Question};
+            platform::NoticeIcon::Exclamation, NoticeKind::Question};
 }
 
 platform::Notice OpenFailure(const std::string& path) { return AboutFile(path, "ファイルが開けません。"); }
 platform::Notice NotBitmap() { return Tell("Bitmapファイル以外には対応していません。"); }
 platform::Notice UnsupportedDepth(unsigned bits) { return Tell(std::to_string(bits) + " color Bitmap - 非対応です。"); }
 platform::Notice NotYetAvailable() { return Tell("まだ出来てないっすよ。(^^;"); }
-platform::Notice Done() { return Tell("完了しました。", platform::NoticeKind::Completion); }
+platform::Notice Done() { return Tell("完了しました。", NoticeKind::Completion); }
 
 platform::Notice BadSource(HeaderError error, const SourceLayout& layout, const std::string& path) {
     switch (error) {
@@ -41,11 +45,24 @@ platform::Notice BadSource(HeaderError error, const SourceLayout& layout, const 
 
 platform::Notice TooSmallForRatio() { return Tell("画像が小さすぎて、この縮小率では変換できません。"); }
 platform::Notice TooLarge(const std::string& path) { return AboutFile(path, "画像が大きすぎて変換できません。"); }
-platform::Notice ReadFailure(const std::string& path) { return AboutFile(path, "ファイルが読み込めません。"); }
-platform::Notice WriteFailure(const std::string& path) { return AboutFile(path, "ファイルに書き込めません。"); }
-platform::Notice NameTaken(const std::string& path) {
-    return AboutFile(path, "変換中に同じ名前のファイルが作られたため、保存しませんでした。");
+platform::Notice ReadFailure(const std::string& path) {
+    return AboutFile(path, "ファイルが読み込めません。", NoticeKind::Failure);
 }
-platform::Notice OutOfMemory() { return Tell("メモリが足りません。"); }
+platform::Notice WriteFailure(const std::string& path) {
+    return AboutFile(path, "ファイルに書き込めません。", NoticeKind::Failure);
+}
+platform::Notice NameTaken(const std::string& path) {
+    return AboutFile(path, "変換中に同じ名前のファイルが作られたため、保存しませんでした。", NoticeKind::Failure);
+}
+platform::Notice OutOfMemory() { return Tell("メモリが足りません。", NoticeKind::Failure); }
+
+platform::Notice AfterCommit(platform::ReplacementFile::CommitResult result, const std::string& path) {
+    switch (result) {
+    case platform::ReplacementFile::CommitResult::Committed: return Done();
+    case platform::ReplacementFile::CommitResult::NameTaken: return NameTaken(path);
+    case platform::ReplacementFile::CommitResult::Failed: break;
+    }
+    return WriteFailure(path);
+}
 
 }  // namespace pictrim::notices

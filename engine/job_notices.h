@@ -5,6 +5,7 @@
 
 #include "bmp_layout.h"
 #include "platform/notice.h"
+#include "platform/replacement_file.h"
 
 // Every notice the conversion job can show, with its exact text.
 namespace pictrim::notices {
@@ -27,5 +28,7 @@ platform::Notice WriteFailure(const std::string& path);
 // A file appeared under the destination's name while the job ran.
 platform::Notice NameTaken(const std::string& path);
 platform::Notice OutOfMemory();
+// What putting the destination in place came to: done, or why not.
+platform::Notice AfterCommit(platform::ReplacementFile::CommitResult result, const std::string& path);
 
 }  // namespace pictrim::notices

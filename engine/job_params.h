@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/commit_group.h"
 #include "platform/notice.h"
 #include "platform/window.h"
 
@@ -16,6 +17,10 @@ struct JobParams {
     platform::Window* execButton = nullptr;  // disabled while the job runs; not owned
     std::int32_t percent = 50;
     std::int32_t ratioIndex = 5;
+    bool preserveTimestamps = false;  // the result takes the source's modification time
+    // Where the finished file is made durable together with others; null:
+    // the job commits it itself before its done notice.
+    platform::CommitGroup* commits = nullptr;
 };
 
 }  // namespace pictrim

@@ -9,8 +9,9 @@ enum class NoticeIcon { None, Exclamation };
 enum class NoticeAnswer { Ok, Yes, No };
 
 // Front ends route notices by kind: a terminal prints completion on stdout and
-// the rest on stderr, and a caller learns from it whether a job finished.
-enum class NoticeKind { Question, Failure, Completion };
+// the rest on stderr, and a caller learns from it whether a job finished. A
+// refusal turns a file down before any work; a failure comes during it.
+enum class NoticeKind { Question, Refusal, Failure, Completion };
 
 struct Notice {
     std::string text;

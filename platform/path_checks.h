@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,7 +12,7 @@ namespace pictrim::platform {
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
-    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+    friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
 };
 
 // The identity of the file the path names, following links; none when

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <fstream>
 #include <random>
+#include <utility>
 
 namespace pictrim::platform {
 
@@ -56,16 +57,32 @@ bool HasFileName(const std::string& path) {
     return !base.empty() && base != "." && base != "..";
 }
 
-void SyncFolder(const std::string& folder) {
+}  // namespace
+
+void ReplacementFile::SyncFolder(const std::string& folder) {
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) return;
     ::fsync(dfd);
     ::close(dfd);
 }
 
-}  // namespace
-
 ReplacementFile::~ReplacementFile() { Discard(); }
+
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept { *this = std::move(other); }
+
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
+    if (this == &other) return *this;
+    Discard();
+    m_fd = std::exchange(other.m_fd, -1);
+    m_target = std::move(other.m_target);
+    m_folder = std::move(other.m_folder);
+    m_namedTemp = std::exchange(other.m_namedTemp, {});
+    m_replacing = other.m_replacing;
+    m_mode = other.m_mode;
+    m_uid = other.m_uid;
+    m_gid = other.m_gid;
+    return *this;
+}
 
 ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {
     Target target;
@@ -220,18 +237,37 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
     return CommitResult::Committed;
 }
 
-ReplacementFile::CommitResult ReplacementFile::Commit() {
-    if (m_fd < 0) return CommitResult::Failed;
+void ReplacementFile::SetModificationTime(const struct timespec& time) {
+    if (m_fd < 0) return;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    ::futimens(m_fd, times);
+}
+
+void ReplacementFile::StartFlush() {
+    if (m_fd >= 0) ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+bool ReplacementFile::FinishFlush() {
     // Errors of delayed allocation and of network file systems surface here.
-    const CommitResult result = ::fdatasync(m_fd) == 0 ? LinkIntoPlace() : CommitResult::Failed;
+    if (m_fd >= 0 && ::fdatasync(m_fd) == 0) return true;
+    Discard();
+    return false;
+}
+
+ReplacementFile::CommitResult ReplacementFile::Publish() {
+    const CommitResult result = m_fd >= 0 ? LinkIntoPlace() : CommitResult::Failed;
     if (result != CommitResult::Committed) {
         Discard();
         return result;
     }
-    const int fd = m_fd;
-    m_fd = -1;
-    ::close(fd);  // the data is already on disk; close has nothing left to report
-    SyncFolder(m_folder);
+    ::close(std::exchange(m_fd, -1));  // the data is already on disk; close has nothing left to report
+    return result;
+}
+
+ReplacementFile::CommitResult ReplacementFile::Commit() {
+    if (!FinishFlush()) return CommitResult::Failed;
+    const CommitResult result = Publish();
+    if (result == CommitResult::Committed) SyncFolder(m_folder);
     return result;
 }
 

@@ -36,6 +36,8 @@ public:
 
     ReplacementFile() = default;
     ~ReplacementFile();
+    ReplacementFile(ReplacementFile&& other) noexcept;
+    ReplacementFile& operator=(ReplacementFile&& other) noexcept;
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
@@ -52,9 +54,21 @@ public:
     // the space is known not to be there.
     bool Reserve(std::uint64_t bytes);
     bool Write(const void* data, std::size_t count);
+    // The new file's modification time, as `touch -r` would set it.
+    void SetModificationTime(const struct timespec& time);
+
     // Flushes the data, puts the file in place, flushes the folder.
     CommitResult Commit();
     void Discard();
+
+    // Commit in steps, for many files at once: StartFlush lets the disk
+    // begin at once, FinishFlush waits for the data to be durable, Publish
+    // puts the file in place (durable once its folder is flushed).
+    void StartFlush();
+    bool FinishFlush();
+    CommitResult Publish();
+    const std::string& Folder() const { return m_folder; }
+    static void SyncFolder(const std::string& folder);
 
 private:
     struct Target;

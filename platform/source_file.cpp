@@ -31,6 +31,7 @@ bool SourceFile::Open(const std::string& path) {
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     m_fd = fd;
     m_identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    m_mtime = st.st_mtim;
     return true;
 }
 

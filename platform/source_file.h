@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,7 @@ public:
     std::optional<std::size_t> ReadAt(void* buffer, std::size_t count, std::uint64_t offset);
     std::optional<std::uint64_t> Length() const;
     FileIdentity Identity() const { return m_identity; }
+    const struct timespec& ModificationTime() const { return m_mtime; }
     void Close();
 
 private:
@@ -38,6 +40,7 @@ private:
 
     int m_fd = -1;
     FileIdentity m_identity;
+    struct timespec m_mtime {};
 };
 
 // Test seam: runs before every read of an open source, so that a test can

@@ -7,7 +7,7 @@ namespace pictrim::platform {
 
 TerminalNotices::TerminalNotices(PresetAnswer preset, std::FILE* in, std::FILE* out, std::FILE* err,
                                  bool inIsTerminal)
-    : m_preset(preset), m_in(in), m_out(out), m_err(err), m_inIsTerminal(inIsTerminal) {}
+    : m_preset(preset), m_out(out), m_err(err), m_inIsTerminal(inIsTerminal), m_question(::fileno(in)) {}
 
 NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
     if (notice.buttons == NoticeButtons::YesNo) return Ask(notice);
@@ -24,8 +24,7 @@ NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
     if (m_preset == PresetAnswer::None && m_inIsTerminal) {
         std::fprintf(m_err, "%s: %s [y/N] ", notice.caption.c_str(), notice.text.c_str());
         std::fflush(m_err);
-        std::string line;
-        for (int c = std::fgetc(m_in); c != EOF && c != '\n'; c = std::fgetc(m_in)) line.push_back(static_cast<char>(c));
+        const std::string line = m_question.ReadLine().value_or("");
         const auto first = line.find_first_not_of(" \t");
         const bool yes = first != std::string::npos && std::tolower(static_cast<unsigned char>(line[first])) == 'y';
         return yes ? NoticeAnswer::Yes : NoticeAnswer::No;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "notice.h"
+#include "terminal_question.h"
 
 namespace pictrim::platform {
 
@@ -18,16 +19,18 @@ public:
 
     NoticeAnswer ShowNotice(const Notice& notice) override;
     bool CompletionShown() const { return m_completionShown; }
+    // Answers a question being asked, and every later one, with No.
+    void Cancel() { m_question.Cancel(); }
 
 private:
     NoticeAnswer Ask(const Notice& notice);
 
     PresetAnswer m_preset;
-    std::FILE* m_in;
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_inIsTerminal;
     bool m_completionShown = false;
+    TerminalQuestion m_question;
 };
 
 }  // namespace pictrim::platform

@@ -35,7 +35,7 @@ TEST(BmpSuite, TwentyFourBitFilesConvertAndEveryOtherFileIsRefused) {
             if (!convertible.contains(name)) {
                 const auto shown = Convert(entry.path(), dir / "out.bmp", 5);
                 ASSERT_EQ(shown.size(), 1u) << name;
-                EXPECT_EQ(shown[0].kind, platform::NoticeKind::Failure) << name;
+                EXPECT_EQ(shown[0].kind, platform::NoticeKind::Refusal) << name;
                 EXPECT_TRUE(dir.Names().empty()) << name;
                 if (folder[0] != 'b') {
                     // Good and questionable files are all of other depths: the notice says which.

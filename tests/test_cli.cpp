@@ -78,7 +78,7 @@ TEST(Cli, CommandLinesAndExitStatuses) {
         const Outcome o = RunCli(dir, c.args);
         EXPECT_EQ(o.status, c.status) << testing::PrintToString(c.args) << o.err;
         if (c.out == "Usage") {
-            EXPECT_TRUE(o.out.empty() && o.err.find("Usage: pictrim-cli") != std::string::npos) << o.err;
+            EXPECT_TRUE(o.out.empty() && o.err.find("Try 'pictrim-cli --help'") != std::string::npos) << o.err;
         } else {
             EXPECT_EQ(o.out, c.out) << testing::PrintToString(c.args);
         }

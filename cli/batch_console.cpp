@@ -1,0 +1,112 @@
+#include "batch_console.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace pictrim::cli {
+
+namespace {
+
+using Preset = platform::TerminalNotices::PresetAnswer;
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t\r");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+BatchConsole::BatchConsole(const CliOptions& options, std::size_t files)
+    : m_options(options),
+      m_question(STDIN_FILENO),
+      m_askOnTerminal(options.answer == Preset::None && ::isatty(STDIN_FILENO) == 1),
+      m_progress(::isatty(STDERR_FILENO) == 1),
+      m_files(files) {}
+
+void BatchConsole::Print(std::FILE* stream, const std::string& line) {
+    ClearProgress();
+    std::fprintf(stream, "%s\n", line.c_str());
+    std::fflush(stream);
+    DrawProgress(true);
+}
+
+void BatchConsole::Converted(const BatchItem& item) {
+    std::lock_guard lock(m_mutex);
+    if (!m_options.quiet) Print(stdout, "Pictrim: " + item.source + " -> " + item.destination + ": 完了しました。");
+}
+
+void BatchConsole::Problem(const BatchItem& item, const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    Print(stderr, "Pictrim: " + item.source + ": " + text);
+}
+
+platform::NoticeAnswer BatchConsole::AskOverwrite(const BatchItem& item, const platform::Notice& question) {
+    using platform::NoticeAnswer;
+    std::lock_guard lock(m_mutex);
+    const auto skipped = [&](const char* why) {
+        if (!m_options.quiet) Print(stderr, "pictrim-cli: " + item.source + ": skipped: " + item.destination + " exists " + why);
+        return NoticeAnswer::No;
+    };
+    if (m_options.answer == Preset::Yes || m_standing == Standing::All) return NoticeAnswer::Yes;
+    if (m_options.answer == Preset::No) return skipped("(--no)");
+    if (m_standing == Standing::None) return skipped("(none)");
+    if (!m_askOnTerminal) return skipped("(no terminal to ask on; --yes replaces)");
+
+    ClearProgress();
+    std::fprintf(stderr, "Pictrim: %s: %s [y]es/[n]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
+    std::fflush(stderr);
+    const auto line = m_question.ReadLine();
+    // No more input (or Ctrl-C): nothing more can be answered.
+    const std::string answer = line ? Lower(*line) : "none";
+    if (!line) std::fputc('\n', stderr);
+    DrawProgress(true);
+    if (answer == "a" || answer == "all") m_standing = Standing::All;
+    if (answer == "none") m_standing = Standing::None;
+    return answer == "y" || answer == "yes" || m_standing == Standing::All ? NoticeAnswer::Yes : NoticeAnswer::No;
+}
+
+void BatchConsole::Started(const BatchItem& item) {
+    std::lock_guard lock(m_mutex);
+    m_current = item.source;
+    DrawProgress(false);
+}
+
+void BatchConsole::Finished(const BatchItem& item) {
+    std::lock_guard lock(m_mutex);
+    ++m_done;
+    m_bytesDone += item.bytes;
+    DrawProgress(m_done == m_files);
+}
+
+void BatchConsole::Summary(const std::string& line) {
+    std::lock_guard lock(m_mutex);
+    ClearProgress();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+void BatchConsole::DrawProgress(bool force) {
+    if (!m_progress) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - m_lastDraw < kRedrawEvery) return;
+    m_lastDraw = now;
+    const double seconds = std::chrono::duration<double>(now - m_start).count();
+    const double rate = seconds > 0 ? static_cast<double>(m_bytesDone) / seconds / 1e6 : 0.0;
+    // \r and "erase to the end of the line": the line is rewritten in place.
+    std::fprintf(stderr, "\r\x1b[K[%zu/%zu] %.1f MB/s %s", m_done, m_files, rate, m_current.c_str());
+    std::fflush(stderr);
+    m_progressShown = true;
+}
+
+void BatchConsole::ClearProgress() {
+    if (!m_progressShown) return;
+    std::fputs("\r\x1b[K", stderr);
+    m_progressShown = false;
+}
+
+}  // namespace pictrim::cli

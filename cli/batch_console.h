@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "batch_plan.h"
+#include "cli_options.h"
+#include "platform/notice.h"
+#include "platform/terminal_question.h"
+
+namespace pictrim::cli {
+
+// The terminal of a batch, shared by the jobs running side by side: one
+// message at a time, each naming its source, the overwrite questions with
+// their "all" and "none", and on a terminal a progress line kept below the
+// messages.
+class BatchConsole {
+public:
+    BatchConsole(const CliOptions& options, std::size_t files);
+
+    // What a job's notice says about its file.
+    void Converted(const BatchItem& item);
+    void Problem(const BatchItem& item, const std::string& text);
+    platform::NoticeAnswer AskOverwrite(const BatchItem& item, const platform::Notice& question);
+
+    void Started(const BatchItem& item);
+    void Finished(const BatchItem& item);
+    // Answers the question on screen, and every later one, with No.
+    void CancelQuestions() { m_question.Cancel(); }
+    // Clears the progress line and prints the summary.
+    void Summary(const std::string& line);
+
+private:
+    void Print(std::FILE* stream, const std::string& line);  // m_mutex held
+    void DrawProgress(bool force);                           // m_mutex held
+    void ClearProgress();                                    // m_mutex held
+
+    const CliOptions& m_options;
+    std::mutex m_mutex;
+    platform::TerminalQuestion m_question;
+    const bool m_askOnTerminal;
+    const bool m_progress;
+    enum class Standing { Ask, All, None } m_standing = Standing::Ask;
+
+    const std::size_t m_files;
+    std::size_t m_done = 0;
+    std::uint64_t m_bytesDone = 0;
+    std::string m_current;
+    bool m_progressShown = false;
+    const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastDraw{};
+};
+
+}  // namespace pictrim::cli

@@ -1,0 +1,163 @@
+#include "batch_plan.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <system_error>
+
+#include "platform/path_checks.h"
+
+namespace pictrim::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Found {
+    std::string path;      // as the user would spell it
+    std::string relative;  // under the named folder; the file name for a named file
+    std::string refusal;
+};
+
+bool HasBmpExtension(const std::string& name) {
+    if (name.size() < 5) return false;  // ".bmp" alone is a hidden file, not a picture
+    std::string ext = name.substr(name.size() - 4);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".bmp";
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The .bmp files directly in `folder` by name, then, when recursive, those
+// of its subfolders. Links to folders are not entered: a tree with a link
+// to its own top would never end.
+void Walk(const std::string& folder, const std::string& relative, bool recursive, std::vector<Found>& found) {
+    std::error_code ec;
+    std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const bool isFolder = it->is_directory(ec) && !it->is_symlink(ec);
+        entries.emplace_back(name, isFolder);
+    }
+    if (ec) {
+        found.push_back({folder, {}, "cannot read the folder: " + ec.message()});
+        return;
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const auto& [name, isFolder] : entries) {
+        if (!isFolder && HasBmpExtension(name)) {
+            std::error_code ignored;
+            // A link to a file counts as the file; a dangling one or a
+            // link to a folder counts as nothing.
+            if (fs::is_regular_file(fs::path(Join(folder, name)), ignored)) {
+                found.push_back({Join(folder, name), Join(relative, name), {}});
+            }
+        }
+    }
+    if (!recursive) return;
+    for (const auto& [name, isFolder] : entries) {
+        if (isFolder) Walk(Join(folder, name), Join(relative, name), recursive, found);
+    }
+}
+
+std::string WithSuffix(const std::string& name, const std::string& suffix) {
+    const auto slash = name.find_last_of('/');
+    const auto dot = name.find_last_of('.');
+    const std::size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+    // A leading dot starts a hidden name, not an extension.
+    if (dot == std::string::npos || dot <= baseStart) return name + suffix;
+    return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+std::string DestinationFor(const CliOptions& options, const Found& file) {
+    std::string relative = file.relative;
+    if (options.suffix) relative = WithSuffix(relative, *options.suffix);
+    if (options.targetDirectory) return Join(*options.targetDirectory, relative);
+    const auto slash = file.path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : file.path.substr(0, slash + 1);
+    const auto relSlash = relative.find_last_of('/');
+    return folder + (relSlash == std::string::npos ? relative : relative.substr(relSlash + 1));
+}
+
+// One spelling per place, so that "out/a.bmp" and "./out/../out/a.bmp"
+// are seen to be the same destination.
+std::string PlaceKey(const std::string& path) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? fs::path(path).lexically_normal().string() : canonical.string();
+}
+
+}  // namespace
+
+bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names) {
+    std::string text;
+    if (listPath == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+        if (std::cin.bad()) return false;
+    } else {
+        std::ifstream in(listPath, std::ios::binary);
+        if (!in) return false;
+        text.assign(std::istreambuf_iterator<char>(in), {});
+        if (in.bad()) return false;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const auto end = std::min(text.find('\0', start), text.size());
+        names.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<std::string>& sources) {
+    std::vector<Found> found;
+    for (const std::string& source : sources) {
+        struct stat st {};
+        if (source.empty()) {
+            found.push_back({source, {}, "an empty file name"});
+        } else if (::stat(source.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            Walk(source, {}, options.recursive, found);
+        } else {
+            found.push_back({source, fs::path(source).filename().string(), {}});
+        }
+    }
+
+    std::map<platform::FileIdentity, std::string> sourceFiles;
+    for (const Found& file : found) {
+        if (const auto id = platform::IdentityOf(file.path)) sourceFiles.emplace(*id, file.path);
+    }
+
+    std::vector<BatchItem> items;
+    std::map<std::string, std::string> taken;  // destination place -> the source that has it
+    for (const Found& file : found) {
+        BatchItem item{file.path, {}, file.refusal, 0};
+        if (item.refusal.empty() && file.relative.empty()) item.refusal = "no file name to give the result";
+        if (item.refusal.empty()) {
+            item.destination = DestinationFor(options, file);
+            const auto source = platform::IdentityOf(file.path);
+            const auto there = platform::IdentityOf(item.destination);
+            const auto other = there ? sourceFiles.find(*there) : sourceFiles.end();
+            const auto [slot, fresh] = taken.emplace(PlaceKey(item.destination), file.path);
+            if (!fresh) {
+                item.refusal = "its destination " + item.destination + " is already that of " + slot->second;
+            } else if (other != sourceFiles.end() && there != source) {
+                item.refusal = "its destination " + item.destination + " is another source, " + other->second;
+            }
+        }
+        struct stat st {};
+        if (::stat(file.path.c_str(), &st) == 0) item.bytes = static_cast<std::uint64_t>(st.st_size);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+}  // namespace pictrim::cli

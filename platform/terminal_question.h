@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pictrim::platform {
+
+// Reads one answer line from a terminal, in a way another thread can cut
+// short: a Ctrl-C must not leave a job waiting for a line that never comes.
+class TerminalQuestion {
+public:
+    explicit TerminalQuestion(int inputFd);
+    ~TerminalQuestion();
+    TerminalQuestion(const TerminalQuestion&) = delete;
+    TerminalQuestion& operator=(const TerminalQuestion&) = delete;
+
+    // The line without its end; none at the end of input or once cancelled.
+    std::optional<std::string> ReadLine();
+    // Ends a waiting ReadLine and every later one. Safe from any thread.
+    void Cancel();
+
+private:
+    int m_input;
+    int m_wake[2] = {-1, -1};
+};
+
+}  // namespace pictrim::platform
