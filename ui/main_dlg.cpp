@@ -140,6 +140,8 @@ void CMainDlg::OnBrowseDst() {
     if (BrowseForBitmap(path)) m_editDst->setText(path);
 }
 
+void CMainDlg::OpenSourceFile(const QString& path) { m_editSrc->setText(path); }
+
 JobParams CMainDlg::GatherJobParams() {
     const int index = m_cbRatio->currentIndex();
     const int percent = m_cbRatio->itemData(index).toInt();
