@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <future>
+#include <new>
 #include <system_error>
 
+#include "bmp_layout.h"
 #include "enlarge_double.h"
 #include "parallel_bands.h"
 #include "reduce_box.h"
@@ -17,7 +19,7 @@ BandBuffers BandBuffers::Allocate(const BandPlan& plan) {
     b.outBuffer[0] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
     b.severalBands = plan.bandRows < plan.dstHeight;
     if (b.severalBands) b.outBuffer[1] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
-    const std::size_t sums = plan.enlarge ? 0 : b.threads * ReduceWorkElements(plan.Geometry());
+    const std::size_t sums = plan.enlarge ? 0 : b.threads * 3 * std::size_t{plan.tileColumns};
     b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint32_t));
     return b;
 }
@@ -36,7 +38,8 @@ public:
             try {
                 m_pending = std::async(std::launch::async, [this, data, bytes] { return m_destination.Write(data, bytes); });
                 return;
-            } catch (const std::system_error&) {
+            } catch (const std::system_error&) {  // no thread to be had: write here
+            } catch (const std::bad_alloc&) {
             }
         }
         if (!m_destination.Write(data, bytes)) m_failed = true;
@@ -53,10 +56,48 @@ private:
     bool m_failed = false;
 };
 
-}  // namespace
-
-BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::SourceFile& source,
+// One destination row at a time, in tiles of columns, for rows too wide for
+// the band budget. Each tile is converted as a picture of its own, made from
+// just the source columns it needs; the kernels' rules make the result the
+// same as for whole rows. Rare enough that one thread does it.
+BandResult ConvertInTiles(const BandPlan& plan, BandBuffers& buffers, platform::SourceFile& source,
                           std::uint64_t pixelOffset, platform::ReplacementFile& destination, std::stop_token stop) {
+    static constexpr std::uint8_t kPad[4] = {};
+    const std::size_t srcStride = plan.SourceStride();
+    std::uint8_t* in = buffers.sourceBuffer.data();
+    std::uint8_t* out = buffers.outBuffer[0].data();
+    auto* sums = reinterpret_cast<std::uint32_t*>(buffers.workBuffer.data());
+    for (std::uint32_t row = 0; row < plan.dstHeight; ++row) {
+        for (std::uint32_t c0 = 0; c0 < plan.dstWidth; c0 += plan.tileColumns) {
+            const std::uint32_t columns = std::min(plan.tileColumns, plan.dstWidth - c0);
+            // The tile's source: its first column and row, width and height.
+            const std::uint32_t x0 = plan.enlarge ? c0 / 2 : c0 * plan.step;
+            const std::uint32_t width = plan.enlarge ? std::min(plan.srcWidth, (c0 + columns - 1) / 2 + 2) - x0
+                                                     : columns * plan.step;
+            const std::uint32_t y0 = plan.enlarge ? row / 2 : row * plan.step;
+            const std::uint32_t height = plan.enlarge ? std::min(2u, plan.srcHeight - y0) : plan.step;
+            const std::size_t tileStride = RowStride(width);
+            for (std::uint32_t k = 0; k < height; ++k) {
+                const std::uint64_t at = pixelOffset + (y0 + std::uint64_t{k}) * srcStride + 3 * std::uint64_t{x0};
+                const auto read = source.ReadAt(in + k * tileStride, 3 * std::size_t{width}, at);
+                if (!read || *read != 3 * std::size_t{width}) return BandResult::ReadFailed;
+            }
+            const std::uint32_t tileRow = plan.enlarge ? row % 2 : 0;
+            const bool converted =
+                plan.enlarge ? EnlargeDouble(in, width, height, out, tileRow, tileRow + 1, stop)
+                             : ReduceBox({plan.step, width, height, columns, 1}, in, out, sums, 0, 1, stop);
+            if (!converted) return BandResult::Stopped;
+            const std::size_t outStride = plan.enlarge ? RowStride(2 * std::uint64_t{width}) : 0;
+            if (!destination.Write(out + tileRow * outStride, 3 * std::size_t{columns})) return BandResult::WriteFailed;
+        }
+        const std::size_t pad = plan.DestinationStride() - 3 * std::size_t{plan.dstWidth};
+        if (pad > 0 && !destination.Write(kPad, pad)) return BandResult::WriteFailed;
+    }
+    return BandResult::Completed;
+}
+
+BandResult ConvertWholeRows(const BandPlan& plan, BandBuffers& buffers, platform::SourceFile& source,
+                            std::uint64_t pixelOffset, platform::ReplacementFile& destination, std::stop_token stop) {
     const std::size_t srcStride = plan.SourceStride();
     const ReduceGeometry geometry = plan.Geometry();
     auto* sums = reinterpret_cast<std::uint32_t*>(buffers.workBuffer.data());
@@ -86,6 +127,18 @@ BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::
         writer.Start(out, rows * plan.DestinationStride(), end == plan.dstHeight);
     }
     return writer.Finish() ? BandResult::Completed : BandResult::WriteFailed;
+}
+
+}  // namespace
+
+BandResult ConvertInBands(const BandPlan& plan, BandBuffers& buffers, platform::SourceFile& source,
+                          std::uint64_t pixelOffset, platform::ReplacementFile& destination, std::stop_token stop) {
+    try {
+        return plan.Tiled() ? ConvertInTiles(plan, buffers, source, pixelOffset, destination, stop)
+                            : ConvertWholeRows(plan, buffers, source, pixelOffset, destination, stop);
+    } catch (const std::bad_alloc&) {  // the few small allocations of threads and their work
+        return BandResult::OutOfMemory;
+    }
 }
 
 }  // namespace pictrim

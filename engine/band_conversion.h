@@ -25,7 +25,7 @@ struct BandBuffers {
     bool Complete() const { return sourceBuffer && outBuffer[0] && (!severalBands || outBuffer[1]) && workBuffer; }
 };
 
-enum class BandResult { Completed, Stopped, ReadFailed, WriteFailed };
+enum class BandResult { Completed, Stopped, ReadFailed, WriteFailed, OutOfMemory };
 
 // Reads the source rows from pixelOffset on, converts them band by band and
 // appends each band to the destination, whose header is already written.

@@ -14,7 +14,18 @@ constexpr std::size_t kTargetBandBytes = std::size_t{4} << 20;
 
 BandPlan BandPlan::Make(bool enlarge, std::uint32_t step, std::uint32_t srcWidth, std::uint32_t srcHeight,
                         std::uint32_t dstWidth, std::uint32_t dstHeight) {
-    BandPlan plan{enlarge, step, srcWidth, srcHeight, dstWidth, dstHeight, 0};
+    BandPlan plan{enlarge, step, srcWidth, srcHeight, dstWidth, dstHeight, 0, dstWidth};
+    const std::size_t wholeRowsBytes = enlarge ? 2 * (plan.SourceStride() + plan.DestinationStride())
+                                               : step * plan.SourceStride() + plan.DestinationStride();
+    if (wholeRowsBytes > kTargetBandBytes) {
+        // Even the fewest whole rows are over budget: tiles of columns keep
+        // memory bounded for pictures millions of pixels wide.
+        const std::size_t bytesPerColumn = enlarge ? 2 * 3 + 2 * 6 : 3 * std::size_t{step} * step + 3;
+        const std::size_t columns = std::max<std::size_t>(4, kTargetBandBytes / bytesPerColumn) & ~std::size_t{3};
+        plan.tileColumns = static_cast<std::uint32_t>(std::min<std::size_t>(columns, dstWidth));
+        plan.bandRows = 1;
+        return plan;
+    }
     if (enlarge) {
         // Sized by the output, four times the input. Even, as dstHeight is,
         // so that every band starts on a whole source row.
@@ -36,11 +47,19 @@ std::pair<std::uint32_t, std::uint32_t> BandPlan::SourceRows(std::uint32_t first
     return {firstRow / 2, std::min(srcHeight, last + 2)};
 }
 
+std::uint32_t BandPlan::TileSourceColumns() const {
+    return enlarge ? std::min(srcWidth, tileColumns / 2 + 1) : tileColumns * step;
+}
+
 std::size_t BandPlan::SourceBandBytes() const {
+    if (Tiled()) return (enlarge ? 2 : step) * static_cast<std::size_t>(RowStride(TileSourceColumns()));
     const auto rows = SourceRows(0, bandRows);
     return (rows.second - rows.first) * SourceStride();
 }
 
-std::size_t BandPlan::OutBandBytes() const { return std::size_t{bandRows} * DestinationStride(); }
+std::size_t BandPlan::OutBandBytes() const {
+    if (Tiled()) return enlarge ? 2 * static_cast<std::size_t>(RowStride(2 * TileSourceColumns())) : 3 * std::size_t{tileColumns};
+    return std::size_t{bandRows} * DestinationStride();
+}
 
 }  // namespace pictrim

@@ -18,6 +18,10 @@ struct BandPlan {
     std::uint32_t srcWidth = 0, srcHeight = 0;
     std::uint32_t dstWidth = 0, dstHeight = 0;
     std::uint32_t bandRows = 0;  // destination rows per band; even when enlarging
+    // Destination columns worked at a time: dstWidth, unless a row is too
+    // wide for the band budget. Then a band is one row, done in tiles of
+    // this many columns (a multiple of 4, so a tile has no pad bytes).
+    std::uint32_t tileColumns = 0;
 
     static BandPlan Make(bool enlarge, std::uint32_t step, std::uint32_t srcWidth, std::uint32_t srcHeight,
                          std::uint32_t dstWidth, std::uint32_t dstHeight);
@@ -29,6 +33,11 @@ struct BandPlan {
     // Source rows [first, end) that destination rows [firstRow, endRow) are
     // made from. An enlarged odd row also needs the source row below it.
     std::pair<std::uint32_t, std::uint32_t> SourceRows(std::uint32_t firstRow, std::uint32_t endRow) const;
+
+    bool Tiled() const { return tileColumns < dstWidth; }
+    // Source columns one tile is made from (a tile of an enlargement needs
+    // the column right of its last one).
+    std::uint32_t TileSourceColumns() const;
 
     std::size_t SourceBandBytes() const;
     std::size_t OutBandBytes() const;

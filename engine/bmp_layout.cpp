@@ -63,6 +63,7 @@ HeaderCheck CheckSourceHeader(std::span<const std::uint8_t> header, std::uint64_
         return result;
     };
     if (s.bitsPerPixel != 24) return fail(HeaderError::BadDepth);
+    if (s.infoHeaderSize == kCoreHeaderSize) return fail(HeaderError::CoreHeader);
     if (s.infoHeaderSize < kInfoHeaderSize) return fail(HeaderError::BadInfoHeader);
     if (ReadU32(header, kCompressionAt) != 0) return fail(HeaderError::Compressed);
     if (s.width == 0 || s.height == 0) return fail(HeaderError::EmptyImage);

@@ -45,6 +45,7 @@ enum class HeaderError {
     Truncated,        // shorter than the headers or than the rows they describe
     BadDepth,         // bits per pixel other than 24
     BadInfoHeader,    // information header under 40 bytes
+    CoreHeader,       // the 12-byte OS/2 header: a valid file, not one of ours
     Compressed,       // compression other than none
     EmptyImage,       // width or height 0
     BadPixelOffset,   // rows said to start inside the headers or past the end

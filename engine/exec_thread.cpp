@@ -71,10 +71,16 @@ bool CExecThread::RunSteps() {
     const std::stop_token stop = StopToken();
 
     // Nothing is written to the destination before the source has passed
-    // every check below; a refusal leaves it exactly as it was.
-    if (platform::PathEntryExists(m_strDstPath) && Ask(notices::OverwritePrompt(m_strDstPath)) != NoticeAnswer::Yes) {
+    // every check below; a refusal leaves it exactly as it was. Nobody is
+    // asked about replacing what could not be replaced anyway.
+    using Destination = platform::ReplacementFile;
+    const Destination::State found = Destination::Examine(m_strDstPath, platform::IdentityOf(m_strSrcPath));
+    if (found == Destination::State::SameAsSource || found == Destination::State::Unusable) {
+        Tell(notices::OpenFailure(m_strDstPath));
         return false;
     }
+    const bool mayReplace = found == Destination::State::Replaceable;
+    if (mayReplace && Ask(notices::OverwritePrompt(m_strDstPath)) != NoticeAnswer::Yes) return false;
 
     platform::SourceFile source;
     if (!source.Open(m_strSrcPath)) {
@@ -130,10 +136,12 @@ bool CExecThread::RunSteps() {
         return false;
     }
 
-    platform::ReplacementFile destination;
-    if (destination.Open(m_strDstPath, source.Identity()) != platform::ReplacementFile::OpenResult::Opened) {
-        Tell(notices::OpenFailure(m_strDstPath));
-        return false;
+    Destination destination;
+    switch (destination.Open(m_strDstPath, source.Identity(), mayReplace)) {
+    case Destination::OpenResult::Opened: break;
+    case Destination::OpenResult::NameTaken: Tell(notices::NameTaken(m_strDstPath)); return false;
+    case Destination::OpenResult::SameAsSource:
+    case Destination::OpenResult::Unusable: Tell(notices::OpenFailure(m_strDstPath)); return false;
     }
 
     std::array<std::uint8_t, kHeaderBytes> outHeader{};
@@ -150,7 +158,18 @@ bool CExecThread::RunSteps() {
         Tell(notices::ReadFailure(m_strSrcPath));
         return false;
     }
-    if (result == BandResult::WriteFailed || !destination.Commit()) {
+    if (result == BandResult::OutOfMemory) {
+        destination.Discard();
+        Tell(notices::OutOfMemory());
+        return false;
+    }
+    const Destination::CommitResult committed =
+        result == BandResult::Completed ? destination.Commit() : Destination::CommitResult::Failed;
+    if (committed == Destination::CommitResult::NameTaken) {
+        Tell(notices::NameTaken(m_strDstPath));
+        return false;
+    }
+    if (committed == Destination::CommitResult::Failed) {
         destination.Discard();
         Tell(notices::WriteFailure(m_strDstPath));
         return false;

@@ -29,6 +29,7 @@ platform::Notice BadSource(HeaderError error, const SourceLayout& layout, const 
     case HeaderError::BadDepth: return UnsupportedDepth(layout.bitsPerPixel);
     case HeaderError::Compressed: return Tell("圧縮されたBitmap - 非対応です。");
     case HeaderError::TooLarge: return TooLarge(path);
+    case HeaderError::CoreHeader: return Tell("OS/2 Bitmap - 非対応です。");
     case HeaderError::None:
     case HeaderError::Truncated:
     case HeaderError::BadInfoHeader:
@@ -42,6 +43,9 @@ platform::Notice TooSmallForRatio() { return Tell("画像が小さすぎて、�
 platform::Notice TooLarge(const std::string& path) { return AboutFile(path, "画像が大きすぎて変換できません。"); }
 platform::Notice ReadFailure(const std::string& path) { return AboutFile(path, "ファイルが読み込めません。"); }
 platform::Notice WriteFailure(const std::string& path) { return AboutFile(path, "ファイルに書き込めません。"); }
+platform::Notice NameTaken(const std::string& path) {
+    return AboutFile(path, "変換中に同じ名前のファイルが作られたため、保存しませんでした。");
+}
 platform::Notice OutOfMemory() { return Tell("メモリが足りません。"); }
 
 }  // namespace pictrim::notices

@@ -24,6 +24,8 @@ platform::Notice TooSmallForRatio();
 platform::Notice TooLarge(const std::string& path);
 platform::Notice ReadFailure(const std::string& path);
 platform::Notice WriteFailure(const std::string& path);
+// A file appeared under the destination's name while the job ran.
+platform::Notice NameTaken(const std::string& path);
 platform::Notice OutOfMemory();
 
 }  // namespace pictrim::notices

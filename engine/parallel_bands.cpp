@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -24,13 +25,19 @@ bool RunInBands(std::uint32_t rows, unsigned bands,
     const auto run = [&](unsigned band) {
         if (!work(band, edge(band), edge(band + 1))) ok = false;
     };
+    // Reserved before any thread starts: from here on nothing throws while
+    // a helper runs, and every helper is joined.
     std::vector<std::thread> helpers;
     std::vector<unsigned> inlineBands;
+    helpers.reserve(bands);
+    inlineBands.reserve(bands);
     for (unsigned band = 1; band < bands; ++band) {
         try {
             helpers.emplace_back(run, band);
         } catch (const std::system_error&) {
             inlineBands.push_back(band);  // no thread to be had: do it here
+        } catch (const std::bad_alloc&) {
+            inlineBands.push_back(band);
         }
     }
     run(0);

@@ -4,11 +4,6 @@
 
 namespace pictrim::platform {
 
-bool PathEntryExists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
-}
-
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;

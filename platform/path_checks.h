@@ -14,9 +14,6 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-// True when anything is under the path, a dangling symbolic link included.
-bool PathEntryExists(const std::string& path);
-
 // The identity of the file the path names, following links; none when
 // nothing can be reached under it.
 std::optional<FileIdentity> IdentityOf(const std::string& path);

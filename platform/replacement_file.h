@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "path_checks.h"
@@ -18,35 +19,53 @@ namespace pictrim::platform {
 // left behind.
 class ReplacementFile {
 public:
+    // What is under a destination path, as far as writing it goes.
+    enum class State {
+        Absent,        // nothing: a new file will be made
+        Replaceable,   // a regular file (or a link to one) that may be replaced
+        SameAsSource,  // the source itself, however spelled
+        Unusable,      // a folder, device, dangling link, read-only file or folder
+    };
     enum class OpenResult {
         Opened,
-        SameAsSource,  // the destination is the open source, however spelled
-        Unusable,      // not a regular file, not writable, or no folder to write in
+        SameAsSource,
+        Unusable,
+        NameTaken,  // a file appeared that nobody agreed to replace
     };
+    enum class CommitResult { Committed, NameTaken, Failed };
 
     ReplacementFile() = default;
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
+    // Looks without touching anything, so that a question about replacing
+    // is asked only where the answer can be carried out.
+    static State Examine(const std::string& path, const std::optional<FileIdentity>& source);
+
     // A symbolic link is followed: the file it names is the one replaced.
-    OpenResult Open(const std::string& path, const FileIdentity& source);
+    // Without mayReplace an existing file is never replaced, neither here
+    // nor in Commit, however late it appeared.
+    OpenResult Open(const std::string& path, const FileIdentity& source, bool mayReplace);
     // Claims the space for `bytes` up front where the file system can, so
     // that a disk too full is found before any work is done. False only when
     // the space is known not to be there.
     bool Reserve(std::uint64_t bytes);
     bool Write(const void* data, std::size_t count);
-    bool Commit();
+    // Flushes the data, puts the file in place, flushes the folder.
+    CommitResult Commit();
     void Discard();
 
 private:
+    struct Target;
+    static State Inspect(const std::string& path, const std::optional<FileIdentity>& source, Target& target);
     bool CreateTemporary();
-    bool LinkIntoPlace();
+    CommitResult LinkIntoPlace();
+    CommitResult PlaceNewName(const std::string& from);
 
     int m_fd = -1;
     std::string m_target;
     std::string m_folder;
-    std::string m_baseName;
     std::string m_namedTemp;  // empty for an unnamed temporary file
     bool m_replacing = false;
     mode_t m_mode = 0;

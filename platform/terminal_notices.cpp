@@ -18,8 +18,10 @@ NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
     return NoticeAnswer::Ok;
 }
 
+// An answer given on the command line wins over the terminal: a script
+// that said --no must never be asked, let alone overwrite.
 NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
-    if (m_inIsTerminal) {
+    if (m_preset == PresetAnswer::None && m_inIsTerminal) {
         std::fprintf(m_err, "%s: %s [y/N] ", notice.caption.c_str(), notice.text.c_str());
         std::fflush(m_err);
         std::string line;

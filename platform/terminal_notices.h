@@ -7,8 +7,8 @@
 namespace pictrim::platform {
 
 // Notices on a terminal: completion on stdout, everything else on stderr,
-// each as "Pictrim: <text>". A question is asked on the terminal when stdin
-// is one; otherwise the preset answer decides, and without one it is
+// each as "Pictrim: <text>". A preset answer decides every question; without
+// one a question is asked on the terminal when stdin is one, and otherwise
 // declined with a line that says why.
 class TerminalNotices : public NoticeOwner {
 public:

@@ -74,7 +74,7 @@ TEST_F(Faults, BadSourcesAreRefusedBeforeTheDestinationOrLargeMemoryIsTouched) {
         {"MB", With(m_good, {{0, 'M' | ('B' << 8)}}), notBitmap},
         {"8 bits", With(m_good, {{26, 1 | (8u << 16)}}), "8 color Bitmap - 非対応です。"},
         {"OS/2 header, 8 bits", With(m_good, {{14, 12}, {22, 1 | (8u << 16)}}), "8 color Bitmap - 非対応です。"},
-        {"OS/2 header, 24 bits", With(m_good, {{14, 12}, {22, 1 | (24u << 16)}}), broken},
+        {"OS/2 header, 24 bits", With(m_good, {{14, 12}, {22, 1 | (24u << 16)}}), "OS/2 Bitmap - 非対応です。"},
         {"RLE", With(m_good, {{30, 1}}), "圧縮されたBitmap - 非対応です。"},
         {"bit fields", With(m_good, {{30, 3}}), "圧縮されたBitmap - 非対応です。"},
         {"headers only", With(m_good, {}, 54), broken},

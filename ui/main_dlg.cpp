@@ -55,7 +55,11 @@ void CMainDlg::DoDataExchange() {
     m_btnExecute = m_ui->IDC_EXECUTE;
     m_editDst = m_ui->IDC_DST_EDIT;
     m_editSrc = m_ui->IDC_SRC_EDIT;
-    m_executeWindow = std::make_unique<platform::QtWindow>(m_btnExecute);
+    // The job's own enabling of Execute at its end means "the job is over":
+    // the dialog's rule decides on the fields as they are then.
+    m_executeWindow = std::make_unique<platform::QtWindow>(m_btnExecute, [this](bool enable) {
+        if (enable) OnJobEnded();
+    });
     m_editSrc->setText(m_strSrc);
     m_editDst->setText(m_strDst);
     m_editSrc->setValidator(new MaxCharsValidator(m_editSrc));
@@ -113,7 +117,7 @@ void CMainDlg::OnChangeDst() {
 
 void CMainDlg::UpdateExecuteButton() {
     bool enable = false;
-    if (!m_strSrc.isEmpty() && !m_strDst.isEmpty()) {
+    if (!m_bJobRunning && !m_strSrc.isEmpty() && !m_strDst.isEmpty()) {
         const auto source = platform::IdentityOf(LocalPath(m_strSrc));
         // A destination that does not exist yet is fine; one that reaches
         // the source through any spelling or link is not.
@@ -149,10 +153,15 @@ JobParams CMainDlg::GatherJobParams() {
 }
 
 void CMainDlg::OnExecute() {
+    // Off before the worker exists, so that a second click or a field
+    // changed meanwhile cannot start another job on the same files.
+    m_bJobRunning = true;
+    m_btnExecute->setEnabled(false);
     auto* worker = new CExecThread(GatherJobParams());
     auto lifetime = worker->Lifetime();
     if (!worker->CreateThread()) {
         delete worker;
+        OnJobEnded();
         m_notices.ShowNotice({"スレッドを開始できません。", "Pictrim", platform::NoticeButtons::Ok,
                               platform::NoticeIcon::Exclamation, platform::NoticeKind::Failure});
         return;
@@ -161,6 +170,12 @@ void CMainDlg::OnExecute() {
     std::erase_if(m_pThread, [](const auto& l) { return l->HasEnded(); });
     m_pThread.push_back(std::move(lifetime));
     worker->ResumeThread();
+}
+
+void CMainDlg::OnJobEnded() {
+    if (!m_bJobRunning) return;
+    m_bJobRunning = false;
+    UpdateExecuteButton();
 }
 
 bool CMainDlg::HasRunningJob() const {
@@ -175,6 +190,7 @@ void CMainDlg::StopRunningJobs() {
     for (const auto& lifetime : m_pThread) lifetime->RequestStop();
     for (const auto& lifetime : m_pThread) lifetime->WaitForEnd();
     m_pThread.clear();
+    OnJobEnded();  // its own word may still be queued, or lost with a stopped job
 }
 
 void CMainDlg::OnExit() {

@@ -25,10 +25,10 @@ namespace pictrim {
 class CDropEdit;
 
 // The program's one window: two paths, a ratio, Execute. Execute is offered
-// exactly when both paths are given, the source exists and the destination
-// is not the source itself however it is spelled. Each Execute starts a
-// worker; closing the dialog stops running workers and waits for them, so
-// that no destination is left half-written.
+// exactly when no job runs, both paths are given, the source exists and the
+// destination is not the source itself however it is spelled. Each Execute
+// starts a worker; closing the dialog stops running workers and waits for
+// them, so that no destination is left half-written.
 class CMainDlg : public QDialog {
     Q_OBJECT
 
@@ -62,6 +62,7 @@ private:
     void OnExit();
     void OnChangeSrc();
     void OnChangeDst();
+    void OnJobEnded();
     void StopRunningJobs();
 
     std::unique_ptr<Ui::CMainDlg> m_ui;
@@ -75,6 +76,8 @@ private:
     QString m_strSrc;
     QString m_strDst;
     QIcon m_hIcon;
+    // From the click on Execute to the job's end, whatever the fields do.
+    bool m_bJobRunning = false;
 
     platform::QtNoticeOwner m_notices{this};
     std::unique_ptr<platform::QtWindow> m_executeWindow;
