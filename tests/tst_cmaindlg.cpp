@@ -206,6 +206,32 @@ private slots:
         QVERIFY(pictrim::test::ReadFileBytes(*m_dir / "out.bmp") == expected);
     }
 
+    void busyCursorWhileAJobRuns_data() {
+        QTest::addColumn<QString>("src");
+        QTest::addColumn<QString>("dst");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("completed") << "a.bmp" << "out.bmp" << "完了しました。";
+        QTest::newRow("refused: not a BMP") << "text.bmp" << "out.bmp" << "Bitmapファイル以外には対応していません。";
+        QTest::newRow("failed: no such folder") << "a.bmp" << "missing/out.bmp" << " - ファイルが開けません。";
+    }
+    void busyCursorWhileAJobRuns() {
+        QFETCH(QString, src);
+        QFETCH(QString, dst);
+        QFETCH(QString, notice);
+        WriteSource("a.bmp", 8, 8);
+        pictrim::test::WriteFileBytes(*m_dir / "text.bmp", {'t', 'e', 'x', 't'});
+        std::pair<Qt::CursorShape, Qt::CursorShape> dialogAndNotice;
+        ModalAnswerer answerer([&](const ModalAnswerer::Seen&) {
+            dialogAndNotice = {m_dlg->cursor().shape(), QApplication::activeModalWidget()->cursor().shape()};
+            return QMessageBox::Ok;
+        });
+        Start(src.toStdString(), dst.toStdString(), "50%");
+        QTRY_COMPARE(answerer.seen.size(), std::size_t{1});
+        QVERIFY2(answerer.seen[0].text.endsWith(notice), qPrintable(answerer.seen[0].text));
+        QCOMPARE(dialogAndNotice, std::pair(Qt::BusyCursor, Qt::ArrowCursor));
+        QTRY_COMPARE(m_dlg->cursor().shape(), Qt::ArrowCursor);
+    }
+
     void closingWhileTheQuestionIsUp() {
         WriteSource("a.bmp", 8, 8);
         pictrim::test::WriteFileBytes(*m_dir / "out.bmp", {'o', 'l', 'd'});
