@@ -18,6 +18,7 @@ public:
         QString title, text;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
+        QStringList buttonTexts;
     };
     using Policy = std::function<QMessageBox::StandardButton(const Seen&)>;
 
@@ -28,7 +29,10 @@ public:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || box == m_current.data()) return;  // a later box may reuse the address
             m_current = box;
-            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            QStringList texts;
+            for (const QAbstractButton* button : box->buttons()) texts << button->text();
+            texts.sort();
+            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(), texts});
             if (QAbstractButton* button = box->button(policy(seen.back()))) button->click();
         });
         m_timer.start(5);

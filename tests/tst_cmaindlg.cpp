@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -10,6 +11,7 @@
 
 #include "bmp_fixture.h"
 #include "modal_answerer.h"
+#include "platform/qt/qt_translations.h"
 #include "platform/qt/template_font.h"
 #include "ui/main_app.h"
 #include "ui/main_dlg.h"
@@ -41,6 +43,7 @@ class TestMainDlg : public QObject {
     std::unique_ptr<pictrim::test::TempDir> m_dir;
     FakeChooser m_chooser;
     std::unique_ptr<CMainDlg> m_dlg;
+    bool m_japanese = false;  // Qt's own Japanese catalogue installed
 
     template <typename T = QPushButton>
     T* Get(const char* name) { return m_dlg->findChild<T*>(name); }
@@ -64,7 +67,11 @@ class TestMainDlg : public QObject {
     }
 
 private slots:
-    void initTestCase() { pictrim::platform::MapTemplateFonts(); }
+    void initTestCase() {
+        pictrim::platform::MapTemplateFonts();
+        m_japanese = QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm");
+        QCOMPARE(pictrim::platform::InstallQtJapanese(), m_japanese);
+    }
     void init() {
         m_dir = std::make_unique<pictrim::test::TempDir>();
         m_chooser = FakeChooser();
@@ -127,6 +134,24 @@ private slots:
         QVERIFY(!Get("IDC_EXECUTE")->isEnabled());
     }
 
+    void sourceFromTheCommandLine_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("existing file") << "a.bmp" << true;
+        QTest::newRow("missing file") << "missing.bmp" << false;
+        QTest::newRow("the destination itself") << "new.bmp" << false;
+    }
+    void sourceFromTheCommandLine() {
+        QFETCH(QString, file);
+        QFETCH(bool, enabled);
+        WriteSource("a.bmp", 4, 4);
+        WriteSource("new.bmp", 4, 4);
+        Type(Dst(), Path("new.bmp"));
+        m_dlg->OpenSourceFile(Path(file.toStdString()));
+        QCOMPARE(Src()->text(), Path(file.toStdString()));
+        QCOMPARE(Get("IDC_EXECUTE")->isEnabled(), enabled);
+    }
+
     void browsing() {
         WriteSource("a.bmp", 4, 4);
         m_chooser.answer = Path("a.bmp");
@@ -174,10 +199,37 @@ private slots:
         QTRY_COMPARE(answerer.seen.size(), std::size_t{2});
         QCOMPARE(answerer.seen[1].text, Path("out.bmp") + " は既に存在します。上書きしますか？");
         QCOMPARE(answerer.seen[1].buttons, QMessageBox::Yes | QMessageBox::No);
+        if (m_japanese) QCOMPARE(answerer.seen[1].buttonTexts, QStringList({"いいえ(&N)", "はい(&Y)"}));
         QTRY_VERIFY(!m_dlg->HasRunningJob());
         QTest::qWait(50);
         QCOMPARE(answerer.seen.size(), std::size_t{2});
         QVERIFY(pictrim::test::ReadFileBytes(*m_dir / "out.bmp") == expected);
+    }
+
+    void busyCursorWhileAJobRuns_data() {
+        QTest::addColumn<QString>("src");
+        QTest::addColumn<QString>("dst");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("completed") << "a.bmp" << "out.bmp" << "完了しました。";
+        QTest::newRow("refused: not a BMP") << "text.bmp" << "out.bmp" << "Bitmapファイル以外には対応していません。";
+        QTest::newRow("failed: no such folder") << "a.bmp" << "missing/out.bmp" << " - ファイルが開けません。";
+    }
+    void busyCursorWhileAJobRuns() {
+        QFETCH(QString, src);
+        QFETCH(QString, dst);
+        QFETCH(QString, notice);
+        WriteSource("a.bmp", 8, 8);
+        pictrim::test::WriteFileBytes(*m_dir / "text.bmp", {'t', 'e', 'x', 't'});
+        std::pair<Qt::CursorShape, Qt::CursorShape> dialogAndNotice;
+        ModalAnswerer answerer([&](const ModalAnswerer::Seen&) {
+            dialogAndNotice = {m_dlg->cursor().shape(), QApplication::activeModalWidget()->cursor().shape()};
+            return QMessageBox::Ok;
+        });
+        Start(src.toStdString(), dst.toStdString(), "50%");
+        QTRY_COMPARE(answerer.seen.size(), std::size_t{1});
+        QVERIFY2(answerer.seen[0].text.endsWith(notice), qPrintable(answerer.seen[0].text));
+        QCOMPARE(dialogAndNotice, std::pair(Qt::BusyCursor, Qt::ArrowCursor));
+        QTRY_COMPARE(m_dlg->cursor().shape(), Qt::ArrowCursor);
     }
 
     void closingWhileTheQuestionIsUp() {
@@ -224,12 +276,14 @@ private slots:
     void exitCodes() {
         QFETCH(bool, exitButton);
         QFETCH(int, code);
-        QTimer::singleShot(0, [exitButton] {
+        QTimer::singleShot(0, [this, exitButton] {
             QWidget* dlg = QApplication::activeModalWidget();
+            QCOMPARE(dlg->findChild<QLineEdit*>("IDC_SRC_EDIT")->text(), Path("from-the-command-line.bmp"));
             if (exitButton) QTest::mouseClick(dlg->findChild<QPushButton*>("IDC_EXIT"), Qt::LeftButton);
             else QTest::keyClick(dlg, Qt::Key_Escape);
         });
         pictrim::CMainApp app;
+        app.m_strSourceFile = Path("from-the-command-line.bmp");
         QVERIFY(!app.InitInstance());
         QCOMPARE(app.ExitCode(), code);
     }

@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth fonts-ipafont-gothic
+  xvfb xauth fonts-ipafont-gothic qt6-translations-l10n
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

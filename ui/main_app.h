@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 namespace pictrim {
 
 // The application: its life is the life of one modal dialog.
@@ -9,6 +11,9 @@ public:
     bool InitInstance();
     // The process's exit status: the dialog's Exit button gives 16.
     int ExitCode() const;
+
+    // The file named on the command line, for the source field; empty for none.
+    QString m_strSourceFile;
 };
 
 }  // namespace pictrim

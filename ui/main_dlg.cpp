@@ -144,6 +144,8 @@ void CMainDlg::OnBrowseDst() {
     if (BrowseForBitmap(path)) m_editDst->setText(path);
 }
 
+void CMainDlg::OpenSourceFile(const QString& path) { m_editSrc->setText(path); }
+
 JobParams CMainDlg::GatherJobParams() {
     const int index = m_cbRatio->currentIndex();
     const int percent = m_cbRatio->itemData(index).toInt();
@@ -155,6 +157,9 @@ void CMainDlg::OnExecute() {
     // changed meanwhile cannot start another job on the same files.
     m_bJobRunning = true;
     m_btnExecute->setEnabled(false);
+    // On the dialog alone: the notices and the file dialog are windows of
+    // their own and keep the ordinary arrow.
+    setCursor(Qt::BusyCursor);
     auto* worker = new CExecThread(GatherJobParams());
     auto lifetime = worker->Lifetime();
     if (!worker->CreateThread()) {
@@ -173,6 +178,7 @@ void CMainDlg::OnExecute() {
 void CMainDlg::OnJobEnded() {
     if (!m_bJobRunning) return;
     m_bJobRunning = false;
+    unsetCursor();
     UpdateExecuteButton();
 }
 

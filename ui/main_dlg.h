@@ -43,6 +43,8 @@ public:
 
     JobParams GatherJobParams();
     bool BrowseForBitmap(QString& path);
+    // The file the program was opened on, taken as if typed into the source field.
+    void OpenSourceFile(const QString& path);
     void UpdateExecuteButton();
     bool HasRunningJob() const;
 

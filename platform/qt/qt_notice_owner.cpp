@@ -58,6 +58,8 @@ NoticeAnswer QtNoticeOwner::ShowHere(const Notice& notice) {
                     QString::fromStdString(notice.caption), QString::fromStdString(notice.text),
                     question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, m_owner);
     box.setDefaultButton(question ? QMessageBox::Yes : QMessageBox::Ok);
+    // The owner may show the busy cursor while its job waits for this answer.
+    box.setCursor(Qt::ArrowCursor);
     m_open.append(&box);
     const int result = box.exec();
     m_open.removeAll(&box);
