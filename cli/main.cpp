@@ -76,13 +76,14 @@ int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signal
         std::fprintf(stderr, "pictrim-cli: cannot start a worker thread\n");
         return kExitNotConverted;
     }
-    signals.Watch([lifetime, &notices] {
+    signals.OnStop([lifetime, &notices] {
         lifetime->RequestStop();
         notices.Cancel();
     });
     worker->m_bAutoDelete = true;
     worker->ResumeThread();
     lifetime->WaitForEnd();
+    signals.OnStop({});
     if (signals.Received()) return kExitInterrupted;
     return notices.CompletionShown() ? kExitConverted : kExitNotConverted;
 }
@@ -129,8 +130,9 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
 
     pictrim::cli::BatchConsole console(options, items.size());
     pictrim::cli::BatchRun run(options, items, console);
-    signals.Watch([&run] { run.Stop(); });
+    signals.OnStop([&run] { run.Stop(); });
     const pictrim::cli::BatchRun::Counts counts = run.Run();
+    signals.OnStop({});
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     char summary[256];

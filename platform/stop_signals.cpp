@@ -3,11 +3,25 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 namespace pictrim::platform {
 
+struct StopSignals::State {
+    std::mutex mutex;
+    std::function<void()> handler;
+    std::atomic<bool> received{false};
+};
+
 namespace {
+
+constexpr int kInterruptedStatus = 128 + SIGINT;
+
 sigset_t StopSet() {
     sigset_t set;
     sigemptyset(&set);
@@ -15,23 +29,38 @@ sigset_t StopSet() {
     sigaddset(&set, SIGTERM);
     return set;
 }
+
 }  // namespace
 
-StopSignals::StopSignals() {
+StopSignals::StopSignals() : m_state(std::make_shared<State>()) {
     const sigset_t set = StopSet();
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    try {
+        // Detached: it waits for signals until the process ends.
+        std::thread([state = m_state] {
+            const sigset_t set = StopSet();
+            for (;;) {
+                int signal = 0;
+                if (::sigwait(&set, &signal) != 0 || state->received.exchange(true)) continue;
+                // Under the lock: whoever replaces the handler waits for it to
+                // finish with the objects it stops.
+                std::lock_guard lock(state->mutex);
+                if (!state->handler) std::_Exit(kInterruptedStatus);
+                state->handler();
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // no thread to take them: the default action
+    } catch (const std::bad_alloc&) {
+        ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
 }
 
-void StopSignals::Watch(std::function<void()> onStop) {
-    // Detached: it waits for a signal until the process ends.
-    std::thread([received = m_received, onStop = std::move(onStop)] {
-        const sigset_t set = StopSet();
-        for (;;) {
-            int signal = 0;
-            if (::sigwait(&set, &signal) != 0) continue;
-            if (!received->exchange(true)) onStop();
-        }
-    }).detach();
+void StopSignals::OnStop(std::function<void()> handler) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->handler = std::move(handler);
 }
+
+bool StopSignals::Received() const { return m_state->received; }
 
 }  // namespace pictrim::platform
