@@ -10,9 +10,13 @@
 
 namespace pictrim::test {
 
+Picture Blank(std::uint32_t width, std::uint32_t height) {
+    return {width, height, Bytes(std::size_t{width} * height * 3)};
+}
+
 Picture RandomPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
     std::mt19937 rng(seed);
-    Picture p{width, height, Bytes(std::size_t{width} * height * 3)};
+    Picture p = Blank(width, height);
     for (auto& b : p.bytes) b = static_cast<std::uint8_t>(rng());
     return p;
 }
@@ -46,22 +50,17 @@ Bytes EncodeBmp(const Picture& picture, const BmpOptions& o) {
 }
 
 Picture ReferenceReduce(const Picture& src, std::uint32_t step) {
-    const std::uint32_t w = src.width / step, h = src.height / step;
-    Picture rows{w, src.height, Bytes(std::size_t{w} * src.height * 3)};
-    for (std::uint32_t y = 0; y < src.height; ++y)
-        for (std::uint32_t i = 0; i < w; ++i)
+    Picture out = Blank(src.width / step, src.height / step);
+    for (std::uint32_t j = 0; j < out.height; ++j)
+        for (std::uint32_t i = 0; i < out.width; ++i)
             for (int c = 0; c < 3; ++c) {
-                unsigned sum = 0;
-                for (std::uint32_t k = 0; k < step; ++k) sum += src.at(i * step + k, y, c);
-                rows.at(i, y, c) = static_cast<std::uint8_t>(sum / step);
-            }
-    Picture out{w, h, Bytes(std::size_t{w} * h * 3)};
-    for (std::uint32_t x = 0; x < w; ++x)
-        for (std::uint32_t j = 0; j < h; ++j)
-            for (int c = 0; c < 3; ++c) {
-                unsigned sum = 0;
-                for (std::uint32_t k = 0; k < step; ++k) sum += rows.at(x, j * step + k, c);
-                out.at(x, j, c) = static_cast<std::uint8_t>(sum / step);
+                unsigned column = 0;  // the block's row averages, each rounded down
+                for (std::uint32_t y = j * step; y < (j + 1) * step; ++y) {
+                    unsigned row = 0;
+                    for (std::uint32_t x = i * step; x < (i + 1) * step; ++x) row += src.at(x, y, c);
+                    column += row / step;
+                }
+                out.at(i, j, c) = static_cast<std::uint8_t>(column / step);
             }
     return out;
 }
@@ -70,7 +69,7 @@ Picture ReferenceEnlarge(const Picture& src) {
     // Each new pixel averages the source pixels around it (one, two or four),
     // rounding down; past the last column or row there is no neighbour, so
     // the last new column and row repeat the ones before them.
-    Picture P{2 * src.width, 2 * src.height, Bytes(std::size_t{4} * src.width * src.height * 3)};
+    Picture P = Blank(2 * src.width, 2 * src.height);
     for (std::uint32_t Y = 0; Y < P.height; ++Y)
         for (std::uint32_t X = 0; X < P.width; ++X)
             for (int c = 0; c < 3; ++c) {
@@ -83,6 +82,17 @@ Picture ReferenceEnlarge(const Picture& src) {
                 P.at(X, Y, c) = static_cast<std::uint8_t>(sum / count);
             }
     return P;
+}
+
+std::uint32_t ReductionStep(int ratioIndex) {
+    constexpr std::uint32_t kSteps[] = {20, 10, 5, 4, 3, 2, 1};  // 200 %: no reduction
+    return kSteps[ratioIndex];
+}
+
+Bytes ExpectedOutput(const Picture& src, int ratioIndex, bool topDown) {
+    const std::uint32_t step = ReductionStep(ratioIndex);
+    const Picture out = step == 1 ? ReferenceEnlarge(src) : ReferenceReduce(src, step);
+    return EncodeBmp(out, {.topDown = topDown, .padByte = 0});
 }
 
 Bytes ReadFileBytes(const std::filesystem::path& path) {
@@ -109,9 +119,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::vector<std::string> TempDir::Names(const std::string& sub) const {
+std::vector<std::string> TempDir::Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path / sub)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(m_path)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -20,6 +20,7 @@ struct Picture {
     friend bool operator==(const Picture&, const Picture&) = default;
 };
 
+Picture Blank(std::uint32_t width, std::uint32_t height);
 Picture RandomPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed);
 
 struct BmpOptions {
@@ -29,7 +30,6 @@ struct BmpOptions {
     std::uint8_t padByte = 0xEE;   // what the row padding holds
 };
 
-// Pictrim's output for a picture is exactly EncodeBmp(picture, {.topDown = ..., .padByte = 0}).
 Bytes EncodeBmp(const Picture& picture, const BmpOptions& options = {});
 std::uint32_t U32At(const Bytes& bytes, std::size_t at);
 void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value);
@@ -39,6 +39,11 @@ void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 // enlargement's value of every new pixel.
 Picture ReferenceReduce(const Picture& src, std::uint32_t step);
 Picture ReferenceEnlarge(const Picture& src);
+
+// By position in the ratio list (5, 10, 20, 25, 33, 50, 200 %): the
+// reduction step (1 for the enlargement), and the exact file Pictrim writes.
+std::uint32_t ReductionStep(int ratioIndex);
+Bytes ExpectedOutput(const Picture& src, int ratioIndex, bool topDown = false);
 
 Bytes ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes);
@@ -53,7 +58,7 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::string operator/(const std::string& name) const { return (m_path / name).string(); }
     // Names in the folder, for spotting stray temporary files.
-    std::vector<std::string> Names(const std::string& sub = ".") const;
+    std::vector<std::string> Names() const;
 
 private:
     std::filesystem::path m_path;

@@ -6,13 +6,11 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include "bmp_fixture.h"
-#include "child_job.h"
-#include "engine/exec_thread.h"
-#include "engine/ratio.h"
-#include "fake_notices.h"
+#include "job_harness.h"
 #include "platform/source_file.h"
 #include "platform/zeroed_block.h"
 
@@ -21,32 +19,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
-using Texts = std::vector<std::string>;
 
 const Bytes kOld{'o', 'l', 'd'};
 std::string OpenFailure(const std::string& path) { return path + " - ファイルが開けません。"; }
 
-class Faults : public testing::Test {
-protected:
-    void SetUp() override {
-        fs::permissions(m_dir.path(), fs::perms::all);  // open to "nobody" too
-        test::WriteFileBytes(m_dir / "src.bmp", m_good);
-        ::chmod((m_dir / "src.bmp").c_str(), 0644);
-    }
-    void TearDown() override {
-        platform::SetBeforeReadHookForTesting({});
-        platform::SetAllocationCeilingForTesting(0);
-    }
-    Texts RunJob(const std::string& src, const std::string& dst, std::int32_t percent = 50, std::int32_t index = 5) {
-        test::FakeNotices notices;
-        CExecThread job({&notices, src, dst, nullptr, percent, index});
-        job.ConversionJob();
-        return notices.texts;
-    }
-
-    test::TempDir m_dir;
-    Bytes m_good = test::EncodeBmp(test::RandomPicture(19, 30, 4));
-};
+// Every entry under a folder, with the bytes of those that are regular files.
+std::map<std::string, Bytes> Snapshot(const fs::path& dir) {
+    std::map<std::string, Bytes> entries;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        entries[fs::relative(e.path(), dir)] = e.is_regular_file() ? test::ReadFileBytes(e.path()) : Bytes{};
+    return entries;
+}
 
 Bytes With(Bytes file, std::initializer_list<std::pair<std::size_t, std::uint32_t>> fields, std::size_t length = 0) {
     for (const auto& [at, value] : fields) test::PutU32(file, at, value);
@@ -54,21 +37,33 @@ Bytes With(Bytes file, std::initializer_list<std::pair<std::size_t, std::uint32_
     return file;
 }
 
+class Faults : public testing::Test {
+protected:
+    void SetUp() override {
+        fs::permissions(m_dir.path(), fs::perms::all);  // open to "nobody" too
+        test::WriteFileBytes(m_src, m_good);
+        ::chmod(m_src.c_str(), 0644);
+    }
+
+    test::TempDir m_dir;
+    const std::string m_src = m_dir / "src.bmp", m_dst = m_dir / "dst.bmp";
+    const Bytes m_good = test::EncodeBmp(test::RandomPicture(19, 30, 4));
+};
+
 TEST_F(Faults, BadSourcesAreRefusedBeforeTheDestinationOrLargeMemoryIsTouched) {
-    const std::string src = m_dir / "src.bmp";
-    const std::string broken = src + " - Bitmapファイルが壊れています。";
-    const std::string tooLarge = src + " - 画像が大きすぎて変換できません。";
+    const std::string broken = m_src + " - Bitmapファイルが壊れています。";
+    const std::string tooLarge = m_src + " - 画像が大きすぎて変換できません。";
     const std::string notBitmap = "Bitmapファイル以外には対応していません。";
     const std::string notYet = "まだ出来てないっすよ。(^^;";
     struct Case {
         const char* name;
         std::optional<Bytes> file;  // none: no file at all
         std::string notice;
-        std::int32_t percent = 50, index = 5;
+        int index = 5, percent = 0;      // percent 0: the listed one
         std::uint64_t sparseLength = 0;  // grown to this without writing
     };
     const Case cases[] = {
-        {"missing", std::nullopt, OpenFailure(src)},
+        {"missing", std::nullopt, OpenFailure(m_src)},
         {"empty", Bytes{}, notBitmap},
         {"one byte", Bytes{'B'}, notBitmap},
         {"MB", With(m_good, {{0, 'M' | ('B' << 8)}}), notBitmap},
@@ -89,102 +84,97 @@ TEST_F(Faults, BadSourcesAreRefusedBeforeTheDestinationOrLargeMemoryIsTouched) {
         {"width 2^31", With(m_good, {{18, 0x80000000u}}), tooLarge},
         {"height -2^31", With(m_good, {{22, 0x80000000u}}), tooLarge},
         {"65535 x 65535", With(m_good, {{18, 65535}, {22, 65535}}), tooLarge},
-        {"enlarged past 4 GiB", With(m_good, {{18, 40000}, {22, 9000}}, 54), tooLarge, 200, 6, 54 + 120000ull * 9000},
-        {"too narrow for 5 %", m_good, "画像が小さすぎて、この縮小率では変換できません。", 5, 0},
-        {"75 percent", m_good, notYet, 75, 5},
-        {"150 percent", m_good, notYet, 150, 6},
-        {"index past the list", m_good, notYet, 200, 7},
+        {"enlarged past 4 GiB", With(m_good, {{18, 40000}, {22, 9000}}, 54), tooLarge, 6, 0, 54 + 120000ull * 9000},
+        {"too narrow for 5 %", m_good, "画像が小さすぎて、この縮小率では変換できません。", 0},
+        {"75 percent", m_good, notYet, 5, 75},
+        {"150 percent", m_good, notYet, 6, 150},
+        {"index past the list", m_good, notYet, 7, 200},
     };
     // Refusals must not need memory: none of them may reach an allocation.
     platform::SetAllocationCeilingForTesting(std::size_t{1} << 16);
     for (const bool replacing : {true, false}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << c.name << (replacing ? ", replacing" : ", new destination"));
-            fs::remove(src);
-            if (c.file) test::WriteFileBytes(src, *c.file);
-            if (c.sparseLength != 0) fs::resize_file(src, c.sparseLength);
-            if (replacing) test::WriteFileBytes(m_dir / "dst.bmp", kOld);
+            fs::remove(m_src);
+            if (c.file) test::WriteFileBytes(m_src, *c.file);
+            if (c.sparseLength != 0) fs::resize_file(m_src, c.sparseLength);
+            if (replacing) test::WriteFileBytes(m_dst, kOld);
             const auto before = m_dir.Names();
-            EXPECT_EQ(RunJob(src, m_dir / "dst.bmp", c.percent, c.index).back(), c.notice);
+            EXPECT_EQ(test::RunJob(m_src, m_dst, c.index, c.percent), c.notice);
             EXPECT_EQ(m_dir.Names(), before);
             if (replacing) {
-                EXPECT_EQ(test::ReadFileBytes(m_dir / "dst.bmp"), kOld);
+                EXPECT_EQ(test::ReadFileBytes(m_dst), kOld);
             }
-            fs::remove(m_dir.path() / "dst.bmp");
+            fs::remove(m_dst);
         }
     }
+    platform::SetAllocationCeilingForTesting(0);
 }
 
-TEST_F(Faults, DestinationsThatCannotBeReplacedFailToOpen) {
-    fs::create_directory(m_dir.path() / "sub");
-    fs::create_directory(m_dir.path() / "folder.bmp");
-    fs::create_symlink(m_dir.path() / "src.bmp", m_dir.path() / "link.bmp");
-    fs::create_hard_link(m_dir.path() / "src.bmp", m_dir.path() / "hard.bmp");
+// Each job runs in a child process, so that it can give up root, lower a
+// limit or set a test hook without touching the other cases.
+TEST_F(Faults, DestinationsAndFileSystemsThatFail) {
+    for (const char* folder : {"sub", "folder.bmp", "locked"}) fs::create_directory(m_dir.path() / folder);
+    fs::create_symlink(m_src, m_dir.path() / "link.bmp");
+    fs::create_hard_link(m_src, m_dir.path() / "hard.bmp");
     fs::create_symlink(m_dir.path() / "nowhere.bmp", m_dir.path() / "dangling.bmp");
     ASSERT_EQ(::mkfifo((m_dir / "fifo.bmp").c_str(), 0600), 0);
-    const auto before = m_dir.Names();
-    for (const std::string& dst : {m_dir / "link.bmp", m_dir / "hard.bmp", m_dir / "sub/../src.bmp", m_dir / "folder.bmp",
-                                   m_dir / "dangling.bmp", m_dir / "fifo.bmp", m_dir / "gone/dst.bmp",
-                                   std::string("/dev/null")}) {
-        EXPECT_EQ(RunJob(m_dir / "src.bmp", dst).back(), OpenFailure(dst));
-    }
-    EXPECT_EQ(test::ReadFileBytes(m_dir / "src.bmp"), m_good);
-    EXPECT_EQ(m_dir.Names(), before);
-}
-
-TEST_F(Faults, PermissionDeniedOnEitherSide) {
-    fs::create_directory(m_dir.path() / "locked");
-    test::WriteFileBytes(m_dir / "locked/dst.bmp", kOld);
-    ::chmod((m_dir / "locked/dst.bmp").c_str(), 0666);
-    ::chmod((m_dir / "locked").c_str(), 0555);  // the file may be written, its folder not
-    test::WriteFileBytes(m_dir / "readonly.bmp", kOld);
-    ::chmod((m_dir / "readonly.bmp").c_str(), 0444);
+    for (const char* name : {"dst.bmp", "readonly.bmp", "locked/dst.bmp"}) test::WriteFileBytes(m_dir / name, kOld);
     test::WriteFileBytes(m_dir / "secret.bmp", m_good);
-    ::chmod((m_dir / "secret.bmp").c_str(), 0);
-    const std::pair<std::string, std::string> cases[] = {{"secret.bmp", "new.bmp"},
-                                                          {"src.bmp", "readonly.bmp"},
-                                                          {"src.bmp", "locked/new.bmp"},
-                                                          {"src.bmp", "locked/dst.bmp"}};
-    for (const auto& [src, dst] : cases) {
-        const Texts shown = test::RunJobInChild(test::DropToNobody, m_dir / src, m_dir / dst, 5);
-        ASSERT_FALSE(shown.empty());
-        EXPECT_EQ(shown.back(), OpenFailure(m_dir / (src == "secret.bmp" ? src : dst))) << src << " -> " << dst;
-    }
-    EXPECT_EQ(test::ReadFileBytes(m_dir / "readonly.bmp"), kOld);
-    EXPECT_EQ(test::ReadFileBytes(m_dir / "locked/dst.bmp"), kOld);
-    EXPECT_EQ(m_dir.Names("locked"), Texts{"dst.bmp"});
-    EXPECT_EQ(m_dir.Names(), (Texts{"locked", "readonly.bmp", "secret.bmp", "src.bmp"}));
-}
+    // The locked folder's file may be written, the folder itself not.
+    const std::pair<const char*, mode_t> modes[] = {
+        {"locked/dst.bmp", 0666}, {"locked", 0555}, {"readonly.bmp", 0444}, {"secret.bmp", 0}};
+    for (const auto& [name, mode] : modes) ::chmod((m_dir / name).c_str(), mode);
 
-TEST_F(Faults, FullDiskLeavesNoPartialFile) {
-    test::WriteFileBytes(m_dir / "src.bmp", test::EncodeBmp(test::RandomPicture(200, 100, 3)));
     const auto smallDisk = [] {
         ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
+        const rlimit limit{4096, 4096};  // the enlarged picture needs 7014 bytes
         ::setrlimit(RLIMIT_FSIZE, &limit);
     };
-    const std::string failure = m_dir / "dst.bmp" + " - ファイルに書き込めません。";
-    EXPECT_EQ(test::RunJobInChild(smallDisk, m_dir / "src.bmp", m_dir / "dst.bmp", 6), Texts{failure});
-    EXPECT_EQ(m_dir.Names(), Texts{"src.bmp"});
-    test::WriteFileBytes(m_dir / "dst.bmp", kOld);
-    EXPECT_EQ(test::RunJobInChild(smallDisk, m_dir / "src.bmp", m_dir / "dst.bmp", 6).back(), failure);
-    EXPECT_EQ(test::ReadFileBytes(m_dir / "dst.bmp"), kOld);
-    EXPECT_EQ(m_dir.Names(), (Texts{"dst.bmp", "src.bmp"}));
+    const auto shortOfMemory = [] { platform::SetAllocationCeilingForTesting(100); };
+    struct Case {
+        std::string src, dst, notice;
+        std::function<void()> prepare = [] {};
+    };
+    const Case cases[] = {
+        // The destination is the source under another name, or cannot be a file.
+        {m_src, m_dir / "link.bmp", OpenFailure(m_dir / "link.bmp")},
+        {m_src, m_dir / "hard.bmp", OpenFailure(m_dir / "hard.bmp")},
+        {m_src, m_dir / "sub/../src.bmp", OpenFailure(m_dir / "sub/../src.bmp")},
+        {m_src, m_dir / "folder.bmp", OpenFailure(m_dir / "folder.bmp")},
+        {m_src, m_dir / "dangling.bmp", OpenFailure(m_dir / "dangling.bmp")},
+        {m_src, m_dir / "fifo.bmp", OpenFailure(m_dir / "fifo.bmp")},
+        {m_src, m_dir / "gone/dst.bmp", OpenFailure(m_dir / "gone/dst.bmp")},
+        {m_src, "/dev/null", OpenFailure("/dev/null")},
+        // Permission denied on either side.
+        {m_dir / "secret.bmp", m_dir / "new.bmp", OpenFailure(m_dir / "secret.bmp"), test::DropToNobody},
+        {m_src, m_dir / "readonly.bmp", OpenFailure(m_dir / "readonly.bmp"), test::DropToNobody},
+        {m_src, m_dir / "locked/new.bmp", OpenFailure(m_dir / "locked/new.bmp"), test::DropToNobody},
+        {m_src, m_dir / "locked/dst.bmp", OpenFailure(m_dir / "locked/dst.bmp"), test::DropToNobody},
+        // Failing while converting.
+        {m_src, m_dir / "new.bmp", m_dir / "new.bmp" + " - ファイルに書き込めません。", smallDisk},
+        {m_src, m_dst, m_dst + " - ファイルに書き込めません。", smallDisk},
+        {m_src, m_dst, "メモリが足りません。", shortOfMemory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src + " -> " + c.dst);
+        const auto before = Snapshot(m_dir.path());
+        EXPECT_EQ(test::RunJobInChild(c.prepare, c.src, c.dst, 6), c.notice);
+        EXPECT_EQ(Snapshot(m_dir.path()), before);
+    }
 }
 
-TEST_F(Faults, SourceShrinkingWhileReadAndMemoryShortage) {
-    test::WriteFileBytes(m_dir / "dst.bmp", kOld);
+TEST_F(Faults, SourceShrinkingWhileRead) {
+    test::WriteFileBytes(m_dst, kOld);
     int reads = 0;  // the signature, the rest of the header, then the rows
-    platform::SetBeforeReadHookForTesting([&] {
-        if (++reads == 3) fs::resize_file(m_dir.path() / "src.bmp", 100);
-    });
-    EXPECT_EQ(RunJob(m_dir / "src.bmp", m_dir / "dst.bmp").back(), m_dir / "src.bmp" + " - ファイルが読み込めません。");
-    platform::SetBeforeReadHookForTesting({});
-    test::WriteFileBytes(m_dir / "src.bmp", m_good);
-    platform::SetAllocationCeilingForTesting(100);
-    EXPECT_EQ(RunJob(m_dir / "src.bmp", m_dir / "dst.bmp").back(), "メモリが足りません。");
-    EXPECT_EQ(test::ReadFileBytes(m_dir / "dst.bmp"), kOld);
-    EXPECT_EQ(m_dir.Names(), (Texts{"dst.bmp", "src.bmp"}));
+    const auto shrinkAtTheRows = [&] {
+        platform::SetBeforeReadHookForTesting([&] {
+            if (++reads == 3) fs::resize_file(m_src, 100);
+        });
+    };
+    EXPECT_EQ(test::RunJobInChild(shrinkAtTheRows, m_src, m_dst, 5), m_src + " - ファイルが読み込めません。");
+    EXPECT_EQ(test::ReadFileBytes(m_dst), kOld);
+    EXPECT_EQ(m_dir.Names(), (std::vector<std::string>{"dst.bmp", "src.bmp"}));
 }
 
 }  // namespace
