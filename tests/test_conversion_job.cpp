@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "bmp_fixture.h"
-#include "engine/exec_thread.h"
 #include "engine/ratio.h"
 #include "job_harness.h"
 
@@ -71,22 +70,6 @@ TEST(ConversionJob, ReferenceRulesRoundDownAtEachStep) {
     // S = 10 20 / 30 41 doubled; 25 = 101 / 4, 30 = 61 / 2, 35 = 71 / 2.
     EXPECT_EQ(test::ReferenceEnlarge(grey(2, 2, {10, 20, 30, 41})),
               grey(4, 4, {10, 15, 20, 20, 20, 25, 30, 30, 30, 35, 41, 41, 30, 35, 41, 41}));
-}
-
-TEST(ConversionJob, BusyAndExecuteDisabledUntilTheDoneNoticeIsDismissed) {
-    test::TempDir dir;
-    test::WriteFileBytes(dir / "src.bmp", test::EncodeBmp(test::RandomPicture(8, 8, 1)));
-    test::FakeNotices notices;
-    test::FakeButton button;
-    CExecThread job({&notices, dir / "src.bmp", dir / "dst.bmp", &button, 50, 5});
-    notices.onShow = [&] {
-        EXPECT_EQ(job.m_bBusy, 1);
-        EXPECT_FALSE(button.enabled);
-        EXPECT_EQ(test::ReadFileBytes(dir / "dst.bmp").size(), 54u + 4 * 12);  // complete and in place
-    };
-    job.ConversionJob();
-    ASSERT_EQ(notices.shown.size(), 1u);
-    EXPECT_EQ(notices.shown[0].kind, platform::NoticeKind::Completion);
 }
 
 TEST(ConversionJob, ReplacingKeepsTheModeAndWritesThroughSymbolicLinks) {
