@@ -17,8 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace pictrim::platform;
 
-class CountingNotices : public NoticeOwner {
-public:
+struct CountingNotices : NoticeOwner {
     NoticeAnswer ShowNotice(const Notice& notice) override {
         if (notice.buttons == NoticeButtons::YesNo) return NoticeAnswer::Yes;
         ++shown;

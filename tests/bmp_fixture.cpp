@@ -1,25 +1,19 @@
 #include "bmp_fixture.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
+#include "engine/exec_thread.h"
+#include "engine/ratio.h"
+
 namespace pictrim::test {
-
-Picture Blank(std::uint32_t width, std::uint32_t height) {
-    return {width, height, Bytes(std::size_t{width} * height * 3)};
-}
-
-Picture RandomPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    Picture p = Blank(width, height);
-    for (auto& b : p.bytes) b = static_cast<std::uint8_t>(rng());
-    return p;
-}
 
 std::uint32_t U32At(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
@@ -49,6 +43,15 @@ Bytes EncodeBmp(const Picture& picture, const BmpOptions& o) {
     return b;
 }
 
+namespace {
+
+Picture Blank(std::uint32_t width, std::uint32_t height) {
+    return {width, height, Bytes(std::size_t{width} * height * 3)};
+}
+
+// The rules, written out plainly: averages of `step` pixels along each row,
+// then of `step` of those down each column, each rounded down; and the
+// enlargement's value of every new pixel.
 Picture ReferenceReduce(const Picture& src, std::uint32_t step) {
     Picture out = Blank(src.width / step, src.height / step);
     for (std::uint32_t j = 0; j < out.height; ++j)
@@ -68,20 +71,44 @@ Picture ReferenceReduce(const Picture& src, std::uint32_t step) {
 Picture ReferenceEnlarge(const Picture& src) {
     // Each new pixel averages the source pixels around it (one, two or four),
     // rounding down; past the last column or row there is no neighbour, so
-    // the last new column and row repeat the ones before them.
+    // the last new column and row repeat the ones before them. Summing a
+    // 2 x 2 block in which a missing neighbour repeats the pixel gives the
+    // same averages.
     Picture P = Blank(2 * src.width, 2 * src.height);
     for (std::uint32_t Y = 0; Y < P.height; ++Y)
         for (std::uint32_t X = 0; X < P.width; ++X)
             for (int c = 0; c < 3; ++c) {
                 const std::uint32_t x = X / 2, y = Y / 2;
-                const bool right = X % 2 == 1 && x + 1 < src.width, down = Y % 2 == 1 && y + 1 < src.height;
-                unsigned sum = src.at(x, y, c), count = 1;
-                if (right) sum += src.at(x + 1, y, c), ++count;
-                if (down) sum += src.at(x, y + 1, c), ++count;
-                if (right && down) sum += src.at(x + 1, y + 1, c), ++count;
-                P.at(X, Y, c) = static_cast<std::uint8_t>(sum / count);
+                const std::uint32_t right = std::min(x + X % 2, src.width - 1), down = std::min(y + Y % 2, src.height - 1);
+                const unsigned sum = src.at(x, y, c) + src.at(right, y, c) + src.at(x, down, c) + src.at(right, down, c);
+                P.at(X, Y, c) = static_cast<std::uint8_t>(sum / 4);
             }
     return P;
+}
+
+// The job's owner window: records every notice, answers Yes to every
+// question, and stands in for the Execute button.
+class FakeOwner : public platform::NoticeOwner, public platform::Window {
+public:
+    platform::NoticeAnswer ShowNotice(const platform::Notice& notice) override {
+        shown.push_back(notice);
+        onShow();
+        return notice.buttons == platform::NoticeButtons::YesNo ? platform::NoticeAnswer::Yes
+                                                                : platform::NoticeAnswer::Ok;
+    }
+    void EnableWindow(bool enable) override { enabled = enable; }
+    std::vector<platform::Notice> shown;
+    std::function<void()> onShow;  // runs while the notice is "on screen"
+    bool enabled = true;
+};
+
+}  // namespace
+
+Picture RandomPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    Picture p = Blank(width, height);
+    for (auto& b : p.bytes) b = static_cast<std::uint8_t>(rng());
+    return p;
 }
 
 std::uint32_t ReductionStep(int ratioIndex) {
@@ -124,6 +151,21 @@ std::vector<std::string> TempDir::Names() const {
     for (const auto& entry : std::filesystem::directory_iterator(m_path)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string RunJob(const std::string& src, const std::string& dst, int index, int percent) {
+    FakeOwner owner;
+    CExecThread job({&owner, src, dst, &owner, percent != 0 ? percent : RatioList[index].percent, index});
+    owner.onShow = [&] {
+        EXPECT_EQ(job.m_bBusy, 1);
+        EXPECT_FALSE(owner.enabled);
+    };
+    job.ConversionJob();
+    EXPECT_EQ(job.m_bBusy, 0);
+    EXPECT_TRUE(owner.enabled);
+    const auto isOutcome = [](const platform::Notice& n) { return n.kind != platform::NoticeKind::Question; };
+    EXPECT_EQ(std::count_if(owner.shown.begin(), owner.shown.end(), isOutcome), 1);
+    return owner.shown.empty() ? "(no notice)" : owner.shown.back().text;
 }
 
 }  // namespace pictrim::test

@@ -5,22 +5,27 @@
 #include <string>
 #include <vector>
 
-// BMP files for tests, written from the file format alone so that they share
-// nothing with the code under test.
+// What the tests share: BMP files and the expected results, written from the
+// file format alone so that they share nothing with the code under test;
+// scratch folders; and a runner for one conversion job.
 namespace pictrim::test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// What a destination holds before a job that must leave it alone.
+inline const Bytes kOld{'o', 'l', 'd'};
 
 // A picture as plain channel bytes, 3 per pixel, rows in stored order.
 struct Picture {
     std::uint32_t width = 0, height = 0;
     Bytes bytes;
     std::uint8_t& at(std::uint32_t x, std::uint32_t y, int c) { return bytes[(std::size_t{y} * width + x) * 3 + c]; }
-    std::uint8_t at(std::uint32_t x, std::uint32_t y, int c) const { return bytes[(std::size_t{y} * width + x) * 3 + c]; }
+    std::uint8_t at(std::uint32_t x, std::uint32_t y, int c) const {
+        return bytes[(std::size_t{y} * width + x) * 3 + c];
+    }
     friend bool operator==(const Picture&, const Picture&) = default;
 };
 
-Picture Blank(std::uint32_t width, std::uint32_t height);
 Picture RandomPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed);
 
 struct BmpOptions {
@@ -34,14 +39,9 @@ Bytes EncodeBmp(const Picture& picture, const BmpOptions& options = {});
 std::uint32_t U32At(const Bytes& bytes, std::size_t at);
 void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 
-// The rules, written out plainly: averages of `step` pixels along each row,
-// then of `step` of those down each column, each rounded down; and the
-// enlargement's value of every new pixel.
-Picture ReferenceReduce(const Picture& src, std::uint32_t step);
-Picture ReferenceEnlarge(const Picture& src);
-
 // By position in the ratio list (5, 10, 20, 25, 33, 50, 200 %): the
-// reduction step (1 for the enlargement), and the exact file Pictrim writes.
+// reduction step (1 for the enlargement), and the exact file Pictrim writes,
+// computed from the rules written out plainly (see bmp_fixture.cpp).
 std::uint32_t ReductionStep(int ratioIndex);
 Bytes ExpectedOutput(const Picture& src, int ratioIndex, bool topDown = false);
 
@@ -63,5 +63,12 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// Runs one conversion job at a position of the ratio list (with the listed
+// percent unless another is given) and returns the text of its outcome.
+// Checks on the way that the job counts as busy, with Execute disabled, while
+// any notice is up; that it tells exactly one outcome; and that it ends idle
+// with Execute enabled again.
+std::string RunJob(const std::string& src, const std::string& dst, int ratioIndex, int percent = 0);
 
 }  // namespace pictrim::test

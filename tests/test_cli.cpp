@@ -1,12 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <random>
-#include <thread>
+#include <tuple>
 
 #include "bmp_fixture.h"
 #include "pictrim_version.h"
@@ -19,45 +18,22 @@ using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::StartsWith;
 
-// Starts pictrim-cli with stdin from /dev/null (never a terminal) and its
-// output in the folder's "stdout" and "stderr" files.
-pid_t SpawnCli(const test::TempDir& dir, std::vector<std::string> args) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen((dir / "stdout").c_str(), "w", stdout) ||
-            !std::freopen((dir / "stderr").c_str(), "w", stderr))
-            ::_exit(126);
-        args.insert(args.begin(), PICTRIM_CLI_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-Outcome RunCli(const test::TempDir& dir, std::vector<std::string> args) {
-    Outcome o;
-    const pid_t pid = SpawnCli(dir, std::move(args));
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) o.status = WEXITSTATUS(status);
+// Runs pictrim-cli through the shell, after `prefix` (another command that
+// runs it), with stdin from /dev/null: never a terminal. Returns the exit
+// status, stdout and stderr.
+std::tuple<int, std::string, std::string> RunCli(const test::TempDir& dir, const std::vector<std::string>& args, const std::string& prefix = "") {
+    std::string command = prefix + PICTRIM_CLI_PATH;
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    const int status = std::system((command + " </dev/null >" + dir / "stdout" + " 2>" + dir / "stderr").c_str());
     const Bytes out = test::ReadFileBytes(dir / "stdout"), err = test::ReadFileBytes(dir / "stderr");
-    o.out.assign(out.begin(), out.end());
-    o.err.assign(err.begin(), err.end());
-    return o;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
 }
 
 TEST(Cli, CommandLinesOutputsAndExitStatuses) {
     test::TempDir dir;
     const test::Picture picture = test::RandomPicture(40, 20, 1);
     test::WriteFileBytes(dir / "src.bmp", test::EncodeBmp(picture));
-    test::WriteFileBytes(dir / "old.bmp", {'o', 'l', 'd'});
+    test::WriteFileBytes(dir / "old.bmp", test::kOld);
     const std::string src = dir / "src.bmp", dst = dir / "dst.bmp", old = dir / "old.bmp", none = dir / "none.bmp";
     const auto done = testing::Eq("Pictrim: 完了しました。\n");
     const auto usage = HasSubstr("Usage: pictrim-cli");
@@ -85,32 +61,29 @@ TEST(Cli, CommandLinesOutputsAndExitStatuses) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        const Outcome o = RunCli(dir, c.args);
-        EXPECT_EQ(o.status, c.status);
-        EXPECT_THAT(o.out, c.out);
-        EXPECT_THAT(o.err, c.err);
+        const auto [status, out, err] = RunCli(dir, c.args);
+        EXPECT_EQ(status, c.status);
+        EXPECT_THAT(out, c.out);
+        EXPECT_THAT(err, c.err);
     }
     EXPECT_TRUE(test::ReadFileBytes(dst) == test::ExpectedOutput(picture, 6));  // the last conversion, 200 %
-    EXPECT_EQ(test::ReadFileBytes(old), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(test::ReadFileBytes(old), test::kOld);
 }
 
 TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
     test::TempDir work, out;
     test::WriteFileBytes(work / "src.bmp", test::EncodeBmp(test::RandomPicture(2000, 1500, 5)));
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(RunCli(work, {work / "src.bmp", out / "complete.bmp", "200%"}).status, 0);
-    const auto took = std::chrono::steady_clock::now() - started;
-    const Bytes complete = test::ReadFileBytes(out / "complete.bmp"), old{'o', 'l', 'd'};
+    ASSERT_EQ(std::get<0>(RunCli(work, {work / "src.bmp", out / "complete.bmp", "200%"})), 0);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    const Bytes complete = test::ReadFileBytes(out / "complete.bmp");
     std::mt19937 rng(20261206);
     for (int run = 0; run < 24; ++run) {
-        test::WriteFileBytes(out / "dst.bmp", old);
-        const pid_t pid = SpawnCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"});
-        ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(took * std::uniform_real_distribution<double>(0.0, 1.2)(rng));
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+        test::WriteFileBytes(out / "dst.bmp", test::kOld);
+        const double seconds = 0.001 + took.count() * std::uniform_real_distribution<double>(0.0, 1.2)(rng);
+        RunCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"}, "timeout -s KILL " + std::to_string(seconds) + " ");
         const Bytes now = test::ReadFileBytes(out / "dst.bmp");
-        EXPECT_TRUE(now == old || now == complete) << "run " << run << ": " << now.size() << " bytes";
+        EXPECT_TRUE(now == test::kOld || now == complete) << "run " << run << ": " << now.size() << " bytes";
         EXPECT_EQ(out.Names(), (std::vector<std::string>{"complete.bmp", "dst.bmp"})) << "run " << run;
     }
 }
