@@ -48,9 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         job.ConversionJob();
         std::ifstream out(dst, std::ios::binary);
         if (notices.shown != 1 || job.m_bBusy != 0 || out.is_open() != notices.completed) std::abort();
-        unsigned char header[6] = {};
-        if (out.is_open() && !out.read(reinterpret_cast<char*>(header), 6)) std::abort();
-        const std::uintmax_t declared = header[2] | (header[3] << 8) | (header[4] << 16) | (std::uintmax_t{header[5]} << 24);
+        unsigned char h[6] = {};
+        if (out.is_open() && !out.read(reinterpret_cast<char*>(h), 6)) std::abort();
+        const std::uintmax_t declared = h[2] | (h[3] << 8) | (h[4] << 16) | (std::uintmax_t{h[5]} << 24);
         if (out.is_open() && declared != fs::file_size(dst)) std::abort();
     }
     return 0;

@@ -79,8 +79,8 @@ Picture ReferenceEnlarge(const Picture& src) {
         for (std::uint32_t X = 0; X < P.width; ++X)
             for (int c = 0; c < 3; ++c) {
                 const std::uint32_t x = X / 2, y = Y / 2;
-                const std::uint32_t right = std::min(x + X % 2, src.width - 1), down = std::min(y + Y % 2, src.height - 1);
-                const unsigned sum = src.at(x, y, c) + src.at(right, y, c) + src.at(x, down, c) + src.at(right, down, c);
+                const std::uint32_t x1 = std::min(x + X % 2, src.width - 1), y1 = std::min(y + Y % 2, src.height - 1);
+                const unsigned sum = src.at(x, y, c) + src.at(x1, y, c) + src.at(x, y1, c) + src.at(x1, y1, c);
                 P.at(X, Y, c) = static_cast<std::uint8_t>(sum / 4);
             }
     return P;
@@ -140,9 +140,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(m_path, ec))
-        if (e.is_directory()) std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                                           std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(m_path, ec);
 }
 

@@ -26,7 +26,7 @@ TEST(BmpSuite, TwentyFourBitFilesConvertAndEveryOtherFileIsRefused) {
             if (!convertible.contains(name)) {
                 // Good and questionable files are all of other depths: the notice says which.
                 const std::size_t at = test::U32At(file, 14) == 12 ? 24 : 28;
-                const std::string depth = std::to_string(file[at] | (file[at + 1] << 8)) + " color Bitmap - 非対応です。";
+                const std::string depth = std::to_string(file[at] | file[at + 1] << 8) + " color Bitmap - 非対応です。";
                 const std::string told = test::RunJob(entry.path(), dir / "out.bmp", 5);
                 EXPECT_TRUE(folder[0] == 'b' ? told != "完了しました。" : told == depth) << told;
                 EXPECT_TRUE(dir.Names().empty());
@@ -42,9 +42,9 @@ TEST(BmpSuite, TwentyFourBitFilesConvertAndEveryOtherFileIsRefused) {
             }
             for (int index = 0; index < 7; ++index) {
                 EXPECT_EQ(test::RunJob(entry.path(), dir / "out.bmp", index), "完了しました。") << index;
-                const test::Bytes expected = test::ExpectedOutput(source, index), actual = test::ReadFileBytes(dir / "out.bmp");
-                ASSERT_EQ(actual.size(), expected.size()) << index;
-                EXPECT_TRUE(std::equal(actual.begin() + 54, actual.end(), expected.begin() + 54)) << index;
+                const test::Bytes expected = test::ExpectedOutput(source, index);
+                const test::Bytes actual = test::ReadFileBytes(dir / "out.bmp");
+                EXPECT_TRUE(std::equal(actual.begin() + 54, actual.end(), expected.begin() + 54, expected.end()));
                 fs::remove(dir.path() / "out.bmp");
             }
         }

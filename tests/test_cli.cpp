@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -14,14 +13,13 @@ namespace pictrim {
 namespace {
 
 using test::Bytes;
-using testing::HasSubstr;
-using testing::IsEmpty;
-using testing::StartsWith;
+using testing::HasSubstr, testing::IsEmpty, testing::StartsWith;
 
 // Runs pictrim-cli through the shell, after `prefix` (another command that
 // runs it), with stdin from /dev/null: never a terminal. Returns the exit
 // status, stdout and stderr.
-std::tuple<int, std::string, std::string> RunCli(const test::TempDir& dir, const std::vector<std::string>& args, const std::string& prefix = "") {
+std::tuple<int, std::string, std::string> RunCli(const test::TempDir& dir, const std::vector<std::string>& args,
+                                                 const std::string& prefix = "") {
     std::string command = prefix + PICTRIM_CLI_PATH;
     for (const std::string& arg : args) command += " '" + arg + "'";
     const int status = std::system((command + " </dev/null >" + dir / "stdout" + " 2>" + dir / "stderr").c_str());
@@ -81,7 +79,8 @@ TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
     for (int run = 0; run < 24; ++run) {
         test::WriteFileBytes(out / "dst.bmp", test::kOld);
         const double seconds = 0.001 + took.count() * std::uniform_real_distribution<double>(0.0, 1.2)(rng);
-        RunCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"}, "timeout -s KILL " + std::to_string(seconds) + " ");
+        const std::string killer = "timeout -s KILL " + std::to_string(seconds) + " ";
+        RunCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"}, killer);
         const Bytes now = test::ReadFileBytes(out / "dst.bmp");
         EXPECT_TRUE(now == test::kOld || now == complete) << "run " << run << ": " << now.size() << " bytes";
         EXPECT_EQ(out.Names(), (std::vector<std::string>{"complete.bmp", "dst.bmp"})) << "run " << run;
