@@ -1,12 +1,12 @@
 // libFuzzer target: arbitrary bytes as the source file, through the whole
-// conversion job at every ratio. Whatever the bytes, the job ends with one
-// notice, touches no memory it does not own, and leaves either nothing or a
-// complete destination, exactly as long as its header says.
-#include <sys/stat.h>
+// conversion job at every ratio. Whatever the bytes, the job ends idle with
+// one notice, touches no memory it does not own, and leaves either nothing or
+// a complete destination, exactly as long as its header says.
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "engine/exec_thread.h"
@@ -14,13 +14,15 @@
 
 namespace {
 
-class CountingNotices : public pictrim::platform::NoticeOwner {
-public:
-    pictrim::platform::NoticeAnswer ShowNotice(const pictrim::platform::Notice& notice) override {
-        if (notice.buttons == pictrim::platform::NoticeButtons::YesNo) return pictrim::platform::NoticeAnswer::Yes;
+namespace fs = std::filesystem;
+using namespace pictrim::platform;
+
+struct CountingNotices : NoticeOwner {
+    NoticeAnswer ShowNotice(const Notice& notice) override {
+        if (notice.buttons == NoticeButtons::YesNo) return NoticeAnswer::Yes;
         ++shown;
-        completed = notice.kind == pictrim::platform::NoticeKind::Completion;
-        return pictrim::platform::NoticeAnswer::Ok;
+        completed = notice.kind == NoticeKind::Completion;
+        return NoticeAnswer::Ok;
     }
     int shown = 0;
     bool completed = false;
@@ -28,34 +30,28 @@ public:
 
 // In memory-backed storage: flushing to a disk would slow every run a
 // thousandfold and find nothing more.
-std::string WorkDir() {
-    static const std::string dir = [] {
-        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/pictrim-fuzz-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        return pattern;
-    }();
-    return dir;
-}
+const fs::path kDir = [] {
+    std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/pictrim-fuzz-XXXXXX");
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    return fs::path(pattern);
+}();
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    const std::string src = WorkDir() + "/src.bmp", dst = WorkDir() + "/dst.bmp";
-    std::FILE* f = std::fopen(src.c_str(), "wb");
-    if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) std::abort();
+    const fs::path src = kDir / "src.bmp", dst = kDir / "dst.bmp";
+    std::ofstream(src, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     for (int index = 0; index < static_cast<int>(pictrim::RatioList.size()); ++index) {
-        unlink(dst.c_str());
+        fs::remove(dst);
         CountingNotices notices;
         pictrim::CExecThread job({&notices, src, dst, nullptr, pictrim::RatioList[index].percent, index});
         job.ConversionJob();
-        struct stat st {};
-        const bool exists = stat(dst.c_str(), &st) == 0;
-        if (notices.shown != 1 || job.m_bBusy != 0 || exists != notices.completed) std::abort();
-        unsigned char header[6] = {};
-        std::FILE* out = exists ? std::fopen(dst.c_str(), "rb") : nullptr;
-        if (out != nullptr && (std::fread(header, 1, 6, out) != 6 || std::fclose(out) != 0)) std::abort();
-        const long declared = header[2] | (header[3] << 8) | (header[4] << 16) | (long{header[5]} << 24);
-        if (exists && declared != st.st_size) std::abort();
+        std::ifstream out(dst, std::ios::binary);
+        if (notices.shown != 1 || job.m_bBusy != 0 || out.is_open() != notices.completed) std::abort();
+        unsigned char h[6] = {};
+        if (out.is_open() && !out.read(reinterpret_cast<char*>(h), 6)) std::abort();
+        const std::uintmax_t declared = h[2] | (h[3] << 8) | (h[4] << 16) | (std::uintmax_t{h[5]} << 24);
+        if (out.is_open() && declared != fs::file_size(dst)) std::abort();
     }
     return 0;
 }

@@ -1,21 +1,19 @@
 #include "bmp_fixture.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
-namespace pictrim::test {
+#include "engine/exec_thread.h"
+#include "engine/ratio.h"
 
-Picture RandomPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    Picture p{width, height, Bytes(std::size_t{width} * height * 3)};
-    for (auto& b : p.bytes) b = static_cast<std::uint8_t>(rng());
-    return p;
-}
+namespace pictrim::test {
 
 std::uint32_t U32At(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
@@ -45,23 +43,27 @@ Bytes EncodeBmp(const Picture& picture, const BmpOptions& o) {
     return b;
 }
 
+namespace {
+
+Picture Blank(std::uint32_t width, std::uint32_t height) {
+    return {width, height, Bytes(std::size_t{width} * height * 3)};
+}
+
+// The rules, written out plainly: averages of `step` pixels along each row,
+// then of `step` of those down each column, each rounded down; and the
+// enlargement's value of every new pixel.
 Picture ReferenceReduce(const Picture& src, std::uint32_t step) {
-    const std::uint32_t w = src.width / step, h = src.height / step;
-    Picture rows{w, src.height, Bytes(std::size_t{w} * src.height * 3)};
-    for (std::uint32_t y = 0; y < src.height; ++y)
-        for (std::uint32_t i = 0; i < w; ++i)
+    Picture out = Blank(src.width / step, src.height / step);
+    for (std::uint32_t j = 0; j < out.height; ++j)
+        for (std::uint32_t i = 0; i < out.width; ++i)
             for (int c = 0; c < 3; ++c) {
-                unsigned sum = 0;
-                for (std::uint32_t k = 0; k < step; ++k) sum += src.at(i * step + k, y, c);
-                rows.at(i, y, c) = static_cast<std::uint8_t>(sum / step);
-            }
-    Picture out{w, h, Bytes(std::size_t{w} * h * 3)};
-    for (std::uint32_t x = 0; x < w; ++x)
-        for (std::uint32_t j = 0; j < h; ++j)
-            for (int c = 0; c < 3; ++c) {
-                unsigned sum = 0;
-                for (std::uint32_t k = 0; k < step; ++k) sum += rows.at(x, j * step + k, c);
-                out.at(x, j, c) = static_cast<std::uint8_t>(sum / step);
+                unsigned column = 0;  // the block's row averages, each rounded down
+                for (std::uint32_t y = j * step; y < (j + 1) * step; ++y) {
+                    unsigned row = 0;
+                    for (std::uint32_t x = i * step; x < (i + 1) * step; ++x) row += src.at(x, y, c);
+                    column += row / step;
+                }
+                out.at(i, j, c) = static_cast<std::uint8_t>(column / step);
             }
     return out;
 }
@@ -69,20 +71,55 @@ Picture ReferenceReduce(const Picture& src, std::uint32_t step) {
 Picture ReferenceEnlarge(const Picture& src) {
     // Each new pixel averages the source pixels around it (one, two or four),
     // rounding down; past the last column or row there is no neighbour, so
-    // the last new column and row repeat the ones before them.
-    Picture P{2 * src.width, 2 * src.height, Bytes(std::size_t{4} * src.width * src.height * 3)};
+    // the last new column and row repeat the ones before them. Summing a
+    // 2 x 2 block in which a missing neighbour repeats the pixel gives the
+    // same averages.
+    Picture P = Blank(2 * src.width, 2 * src.height);
     for (std::uint32_t Y = 0; Y < P.height; ++Y)
         for (std::uint32_t X = 0; X < P.width; ++X)
             for (int c = 0; c < 3; ++c) {
                 const std::uint32_t x = X / 2, y = Y / 2;
-                const bool right = X % 2 == 1 && x + 1 < src.width, down = Y % 2 == 1 && y + 1 < src.height;
-                unsigned sum = src.at(x, y, c), count = 1;
-                if (right) sum += src.at(x + 1, y, c), ++count;
-                if (down) sum += src.at(x, y + 1, c), ++count;
-                if (right && down) sum += src.at(x + 1, y + 1, c), ++count;
-                P.at(X, Y, c) = static_cast<std::uint8_t>(sum / count);
+                const std::uint32_t x1 = std::min(x + X % 2, src.width - 1), y1 = std::min(y + Y % 2, src.height - 1);
+                const unsigned sum = src.at(x, y, c) + src.at(x1, y, c) + src.at(x, y1, c) + src.at(x1, y1, c);
+                P.at(X, Y, c) = static_cast<std::uint8_t>(sum / 4);
             }
     return P;
+}
+
+// The job's owner window: records every notice, answers Yes to every
+// question, and stands in for the Execute button.
+class FakeOwner : public platform::NoticeOwner, public platform::Window {
+public:
+    platform::NoticeAnswer ShowNotice(const platform::Notice& notice) override {
+        shown.push_back(notice);
+        onShow();
+        return notice.buttons == platform::NoticeButtons::YesNo ? platform::NoticeAnswer::Yes
+                                                                : platform::NoticeAnswer::Ok;
+    }
+    void EnableWindow(bool enable) override { enabled = enable; }
+    std::vector<platform::Notice> shown;
+    std::function<void()> onShow;  // runs while the notice is "on screen"
+    bool enabled = true;
+};
+
+}  // namespace
+
+Picture RandomPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    Picture p = Blank(width, height);
+    for (auto& b : p.bytes) b = static_cast<std::uint8_t>(rng());
+    return p;
+}
+
+std::uint32_t ReductionStep(int ratioIndex) {
+    constexpr std::uint32_t kSteps[] = {20, 10, 5, 4, 3, 2, 1};  // 200 %: no reduction
+    return kSteps[ratioIndex];
+}
+
+Bytes ExpectedOutput(const Picture& src, int ratioIndex, bool topDown) {
+    const std::uint32_t step = ReductionStep(ratioIndex);
+    const Picture out = step == 1 ? ReferenceEnlarge(src) : ReferenceReduce(src, step);
+    return EncodeBmp(out, {.topDown = topDown, .padByte = 0});
 }
 
 Bytes ReadFileBytes(const std::filesystem::path& path) {
@@ -103,17 +140,29 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(m_path, ec))
-        if (e.is_directory()) std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                                           std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::vector<std::string> TempDir::Names(const std::string& sub) const {
+std::vector<std::string> TempDir::Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path / sub)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(m_path)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string RunJob(const std::string& src, const std::string& dst, int index, int percent) {
+    FakeOwner owner;
+    CExecThread job({&owner, src, dst, &owner, percent != 0 ? percent : RatioList[index].percent, index});
+    owner.onShow = [&] {
+        EXPECT_EQ(job.m_bBusy, 1);
+        EXPECT_FALSE(owner.enabled);
+    };
+    job.ConversionJob();
+    EXPECT_EQ(job.m_bBusy, 0);
+    EXPECT_TRUE(owner.enabled);
+    const auto isOutcome = [](const platform::Notice& n) { return n.kind != platform::NoticeKind::Question; };
+    EXPECT_EQ(std::count_if(owner.shown.begin(), owner.shown.end(), isOutcome), 1);
+    return owner.shown.empty() ? "(no notice)" : owner.shown.back().text;
 }
 
 }  // namespace pictrim::test

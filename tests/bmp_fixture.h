@@ -5,18 +5,24 @@
 #include <string>
 #include <vector>
 
-// BMP files for tests, written from the file format alone so that they share
-// nothing with the code under test.
+// What the tests share: BMP files and the expected results, written from the
+// file format alone so that they share nothing with the code under test;
+// scratch folders; and a runner for one conversion job.
 namespace pictrim::test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// What a destination holds before a job that must leave it alone.
+inline const Bytes kOld{'o', 'l', 'd'};
 
 // A picture as plain channel bytes, 3 per pixel, rows in stored order.
 struct Picture {
     std::uint32_t width = 0, height = 0;
     Bytes bytes;
     std::uint8_t& at(std::uint32_t x, std::uint32_t y, int c) { return bytes[(std::size_t{y} * width + x) * 3 + c]; }
-    std::uint8_t at(std::uint32_t x, std::uint32_t y, int c) const { return bytes[(std::size_t{y} * width + x) * 3 + c]; }
+    std::uint8_t at(std::uint32_t x, std::uint32_t y, int c) const {
+        return bytes[(std::size_t{y} * width + x) * 3 + c];
+    }
     friend bool operator==(const Picture&, const Picture&) = default;
 };
 
@@ -29,16 +35,15 @@ struct BmpOptions {
     std::uint8_t padByte = 0xEE;   // what the row padding holds
 };
 
-// Pictrim's output for a picture is exactly EncodeBmp(picture, {.topDown = ..., .padByte = 0}).
 Bytes EncodeBmp(const Picture& picture, const BmpOptions& options = {});
 std::uint32_t U32At(const Bytes& bytes, std::size_t at);
 void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 
-// The rules, written out plainly: averages of `step` pixels along each row,
-// then of `step` of those down each column, each rounded down; and the
-// enlargement's value of every new pixel.
-Picture ReferenceReduce(const Picture& src, std::uint32_t step);
-Picture ReferenceEnlarge(const Picture& src);
+// By position in the ratio list (5, 10, 20, 25, 33, 50, 200 %): the
+// reduction step (1 for the enlargement), and the exact file Pictrim writes,
+// computed from the rules written out plainly (see bmp_fixture.cpp).
+std::uint32_t ReductionStep(int ratioIndex);
+Bytes ExpectedOutput(const Picture& src, int ratioIndex, bool topDown = false);
 
 Bytes ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes);
@@ -53,10 +58,17 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::string operator/(const std::string& name) const { return (m_path / name).string(); }
     // Names in the folder, for spotting stray temporary files.
-    std::vector<std::string> Names(const std::string& sub = ".") const;
+    std::vector<std::string> Names() const;
 
 private:
     std::filesystem::path m_path;
 };
+
+// Runs one conversion job at a position of the ratio list (with the listed
+// percent unless another is given) and returns the text of its outcome.
+// Checks on the way that the job counts as busy, with Execute disabled, while
+// any notice is up; that it tells exactly one outcome; and that it ends idle
+// with Execute enabled again.
+std::string RunJob(const std::string& src, const std::string& dst, int ratioIndex, int percent = 0);
 
 }  // namespace pictrim::test
