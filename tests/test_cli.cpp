@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <random>
 #include <tuple>
@@ -12,6 +13,7 @@
 namespace pictrim {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Bytes;
 using testing::HasSubstr, testing::IsEmpty, testing::StartsWith;
 
@@ -66,6 +68,88 @@ TEST(Cli, CommandLinesOutputsAndExitStatuses) {
     }
     EXPECT_TRUE(test::ReadFileBytes(dst) == test::ExpectedOutput(picture, 6));  // the last conversion, 200 %
     EXPECT_EQ(test::ReadFileBytes(old), test::kOld);
+}
+
+// The batch form, run after run on one folder tree. A folder gives its .bmp
+// files (any case), with -R its subfolders' too, mirrored under -t; a link to
+// a folder is not walked; a named file converts whatever its name.
+TEST(Cli, Batches) {
+    test::TempDir dir;
+    const fs::path root = dir.path();
+    fs::create_directories(root / "photos/sub");
+    fs::create_directory_symlink("..", root / "photos/sub/loop");
+    const test::Picture picture = test::RandomPicture(40, 20, 2);
+    for (const char* name : {"photos/a.bmp", "photos/B.BMP", "photos/sub/c.bmp", "photos/pic.dat"})
+        test::WriteFileBytes(root / name, test::EncodeBmp(picture));
+    test::WriteFileBytes(root / "photos/notes.txt", test::kOld);
+    test::WriteFileBytes(root / "list", {'p', 'h', 'o', 't', 'o', 's', '/', 'a', '.', 'b', 'm', 'p', 0});
+    const auto converted = [](const char* src, const char* dst) {
+        return HasSubstr(std::string("Pictrim: photos/") + src + " -> " + dst + ": 完了しました。\n");
+    };
+    const auto summary = [](const char* counts) { return HasSubstr(std::string("pictrim-cli: ") + counts + " in "); };
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        testing::Matcher<std::string> out, err;
+    };
+    const Case cases[] = {
+        {{"-t", "out", "photos", "50%"}, 0, AllOf(converted("a.bmp", "out/a.bmp"), converted("B.BMP", "out/B.BMP")),
+         summary("2 converted, 0 skipped, 0 refused, 0 failed")},
+        {{"-R", "-t", "out", "photos", "photos/pic.dat", "50%"}, 0, converted("sub/c.bmp", "out/sub/c.bmp"),
+         AllOf(HasSubstr("photos/a.bmp: skipped: out/a.bmp exists"), summary("2 converted, 2 skipped, 0 refused, 0 failed"))},
+        {{"-R", "-t", "out", "photos", "50%"}, 0, IsEmpty(), summary("0 converted, 3 skipped, 0 refused, 0 failed")},
+        {{"-q", "--yes", "-t", "out", "photos", "50%"}, 0, IsEmpty(), summary("2 converted, 0 skipped, 0 refused, 0 failed")},
+        {{"-n", "-R", "-t", "none", "photos", "50"}, 0, HasSubstr("photos/sub/c.bmp -> none/sub/c.bmp\n"),
+         HasSubstr("dry run: 3 to convert")},
+        {{"--suffix", "_s", "photos/a.bmp", "photos/notes.txt", "./photos/a.bmp", "50"}, 1,
+         converted("a.bmp", "photos/a_s.bmp"),
+         AllOf(HasSubstr("photos/notes.txt: Bitmapファイル以外には対応していません。"),
+               HasSubstr("./photos/a.bmp: its destination ./photos/a_s.bmp is already that of photos/a.bmp"),
+               summary("1 converted, 0 skipped, 2 refused, 0 failed"))},
+        {{"--suffix", "_s", "photos/a.bmp", "photos/a_s.bmp", "50"}, 1, converted("a_s.bmp", "photos/a_s_s.bmp"),
+         HasSubstr("photos/a.bmp: its destination photos/a_s.bmp is another source, photos/a_s.bmp")},
+        {{"--files0-from", "list", "-p", "-t", "dated", "50"}, 0, converted("a.bmp", "dated/a.bmp"), testing::_},
+        {{"-R", "a", "b", "50"}, 2, IsEmpty(), HasSubstr("need -t FOLDER or --suffix TEXT")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const auto [status, out, err] = RunCli(dir, c.args, "cd " + root.string() + " && ");
+        EXPECT_EQ(status, c.status);
+        EXPECT_THAT(out, c.out);
+        EXPECT_THAT(err, c.err);
+    }
+    EXPECT_TRUE(test::ReadFileBytes(root / "out/sub/c.bmp") == test::ExpectedOutput(picture, 5));
+    EXPECT_FALSE(fs::exists(root / "out/sub/loop") || fs::exists(root / "out/notes.txt") || fs::exists(root / "none"));
+    EXPECT_EQ(fs::last_write_time(root / "dated/a.bmp"), fs::last_write_time(root / "photos/a.bmp"));
+}
+
+// Ctrl-C in the middle of a batch, also where the folder takes no unnamed
+// temporary files (no /proc: named ones): finished files stay complete, the
+// others are not there, nothing else is left, and the status says so.
+TEST(Cli, InterruptedBatchLeavesFinishedFilesOnly) {
+    test::TempDir work;
+    const test::Picture picture = test::RandomPicture(1500, 1000, 7);
+    for (const char* name : {"1.bmp", "2.bmp", "3.bmp", "4.bmp"}) test::WriteFileBytes(work / name, test::EncodeBmp(picture));
+    const Bytes complete = test::ExpectedOutput(picture, 6);
+    const std::string noProc = "unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\"' ";
+    const bool canHideProc = std::system("unshare -m true 2>/dev/null") == 0;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::get<0>(RunCli(work, {"-t", work / "whole", work.path(), "200%"})), 0);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    std::mt19937 rng(20261207);
+    for (int run = 0; run < 8; ++run) {
+        test::TempDir out;
+        const double seconds = 0.01 + took.count() * std::uniform_real_distribution<double>(0.0, 0.9)(rng);
+        const std::string prefix = "timeout --preserve-status -s INT " + std::to_string(seconds) + " " +
+                                   (run % 2 && canHideProc ? noProc : "");
+        const auto [status, stdoutText, err] = RunCli(work, {"-t", out.path(), work / "1.bmp", work / "2.bmp",
+                                                             work / "3.bmp", work / "4.bmp", "200%"}, prefix);
+        SCOPED_TRACE(testing::Message() << "run " << run << ": " << err);
+        EXPECT_TRUE(status == 0 || (status == 130 && err.find("; interrupted, ") != std::string::npos));
+        for (const std::string& name : out.Names()) {
+            EXPECT_TRUE(name.size() == 5 && test::ReadFileBytes(out / name) == complete) << name;
+        }
+    }
 }
 
 TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {

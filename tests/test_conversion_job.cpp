@@ -5,6 +5,7 @@
 
 #include "bmp_fixture.h"
 #include "engine/ratio.h"
+#include "platform/source_file.h"
 
 namespace pictrim {
 namespace {
@@ -24,6 +25,8 @@ TEST(ConversionJob, EverySizeAndLayoutIsConvertedByteExact) {
         {13, 9, {.infoHeaderSize = 124, .gapBytes = 12}}, {13, 9, {.gapBytes = 1024}}, {13, 9, {.topDown = true}},
         // Several bands. 300 wide at 33 % is 100 wide: a third exactly (a / 100 rule would give 99).
         {2001, 1503, {}, 5}, {2003, 1507, {}, 0}, {1201, 901, {}, 6}, {300, 5, {}, 4},
+        // Rows too wide for one band: worked in tiles of columns, the last one narrower.
+        {700003, 3, {}, 5}, {100007, 41, {}, 0}, {400001, 3, {}, 6},
     };
     // Widths over every remainder mod 4 and mod each step, rows left over,
     // and pictures down to one pixel.
@@ -48,7 +51,30 @@ TEST(ConversionJob, EverySizeAndLayoutIsConvertedByteExact) {
             EXPECT_EQ(fs::status(dir.path() / "target.bmp").permissions(), fs::perms(0640));
         }
     }
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"dst.bmp", "src.bmp", "target.bmp"}));
+    // A name at the file system's 255-byte limit is replaced too: the
+    // temporary file's name does not grow with it.
+    const std::string longName = std::string(251, 'n') + ".bmp";
+    test::WriteFileBytes(dir / longName, test::kOld);
+    EXPECT_EQ(test::RunJob(dir / "src.bmp", dir / longName, 5), "完了しました。");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"dst.bmp", longName, "src.bmp", "target.bmp"}));
+}
+
+// A file that appears under a new destination's name while the job runs
+// belongs to somebody who was never asked: it stays, the result is dropped.
+TEST(ConversionJob, ANameTakenMeanwhileIsNeverReplaced) {
+    for (const int atRead : {1, 3}) {  // before the destination is opened; before the result is put in place
+        SCOPED_TRACE(atRead);
+        test::TempDir dir;
+        test::WriteFileBytes(dir / "src.bmp", test::EncodeBmp(test::RandomPicture(40, 30, 1)));
+        platform::SetBeforeReadHookForTesting([&dir, atRead, reads = 0]() mutable {
+            if (++reads == atRead) test::WriteFileBytes(dir / "dst.bmp", test::kOld);
+        });
+        EXPECT_EQ(test::RunJob(dir / "src.bmp", dir / "dst.bmp", 5),
+                  dir / "dst.bmp" + " - 変換中に同じ名前のファイルが作られたため、保存しませんでした。");
+        platform::SetBeforeReadHookForTesting({});
+        EXPECT_EQ(test::ReadFileBytes(dir / "dst.bmp"), test::kOld);
+        EXPECT_EQ(dir.Names(), (std::vector<std::string>{"dst.bmp", "src.bmp"}));
+    }
 }
 
 }  // namespace
