@@ -83,7 +83,7 @@ int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signal
     worker->m_bAutoDelete = true;
     worker->ResumeThread();
     lifetime->WaitForEnd();
-    signals.OnStop({});
+    signals.OnStop([] {});  // too late to stop anything: only noted
     if (signals.Received()) return kExitInterrupted;
     return notices.CompletionShown() ? kExitConverted : kExitNotConverted;
 }
@@ -132,7 +132,7 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
     pictrim::cli::BatchRun run(options, items, console);
     signals.OnStop([&run] { run.Stop(); });
     const pictrim::cli::BatchRun::Counts counts = run.Run();
-    signals.OnStop({});
+    signals.OnStop([] {});  // too late to stop anything: only noted
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     char summary[256];

@@ -21,8 +21,8 @@ public:
 
     // Runs on the signal thread at the first signal; later signals are
     // taken and ignored, since the stop is already under way. Replacing the
-    // handler (by an empty one before what it stops is gone) waits for a
-    // running one to return.
+    // handler (by one that stops nothing, before what it stops is gone)
+    // waits for a running one to return.
     void OnStop(std::function<void()> handler);
     bool Received() const;
 
