@@ -1,9 +1,12 @@
 #include "batch_console.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <vector>
 
 namespace pictrim::cli {
 
@@ -17,6 +20,34 @@ std::string Lower(std::string text) {
     const auto first = text.find_first_not_of(" \t");
     const auto last = text.find_last_not_of(" \t\r");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+// The end of a name in at most `columns` terminal columns, control
+// characters shown as '?'. Characters past ASCII count two columns: most
+// of them (Japanese) take two, and a shorter line is harmless.
+std::string FitToColumns(const std::string& name, std::size_t columns) {
+    std::vector<std::string> chars;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        chars.push_back(lead < 0x20 || lead == 0x7F ? std::string("?") : name.substr(i, n));
+        total += n > 1 ? 2 : 1;
+        i += n;
+    }
+    if (total <= columns) {
+        std::string whole;
+        for (const std::string& c : chars) whole += c;
+        return whole;
+    }
+    if (columns < 4) return {};
+    std::string tail;
+    std::size_t used = 3;  // the "..." that shows the cut
+    for (auto it = chars.rbegin(); it != chars.rend() && used + (it->size() > 1 ? 2 : 1) <= columns; ++it) {
+        used += it->size() > 1 ? 2 : 1;
+        tail.insert(0, *it);
+    }
+    return "..." + tail;
 }
 
 }  // namespace
@@ -45,7 +76,8 @@ void BatchConsole::Problem(const BatchItem& item, const std::string& text) {
     Print(stderr, "Pictrim: " + item.source + ": " + text);
 }
 
-platform::NoticeAnswer BatchConsole::AskOverwrite(const BatchItem& item, const platform::Notice& question) {
+std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem& item,
+                                                                const platform::Notice& question) {
     using platform::NoticeAnswer;
     std::lock_guard lock(m_mutex);
     const auto skipped = [&](const char* why) {
@@ -58,12 +90,22 @@ platform::NoticeAnswer BatchConsole::AskOverwrite(const BatchItem& item, const p
     if (!m_askOnTerminal) return skipped("(no terminal to ask on; --yes replaces)");
 
     ClearProgress();
-    std::fprintf(stderr, "Pictrim: %s: %s [y]es/[n]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
-    std::fflush(stderr);
-    const auto line = m_question.ReadLine();
-    // No more input (or Ctrl-C): nothing more can be answered.
-    const std::string answer = line ? Lower(*line) : "none";
-    if (!line) std::fputc('\n', stderr);
+    std::string answer;
+    while (answer.empty()) {
+        std::fprintf(stderr, "Pictrim: %s: %s [y]es/[n]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
+        std::fflush(stderr);
+        const auto line = m_question.ReadLine();
+        if (!line) {
+            std::fputc('\n', stderr);
+            if (m_question.Cancelled()) return std::nullopt;
+            answer = "none";  // no more input: nothing more can be answered
+        } else {
+            answer = Lower(*line);
+            const bool known = answer == "y" || answer == "yes" || answer == "n" || answer == "no" ||
+                               answer == "a" || answer == "all" || answer == "none";
+            if (!known) answer.clear();  // asked again: a typo must not decide
+        }
+    }
     DrawProgress(true);
     if (answer == "a" || answer == "all") m_standing = Standing::All;
     if (answer == "none") m_standing = Standing::None;
@@ -97,8 +139,14 @@ void BatchConsole::DrawProgress(bool force) {
     m_lastDraw = now;
     const double seconds = std::chrono::duration<double>(now - m_start).count();
     const double rate = seconds > 0 ? static_cast<double>(m_bytesDone) / seconds / 1e6 : 0.0;
-    // \r and "erase to the end of the line": the line is rewritten in place.
-    std::fprintf(stderr, "\r\x1b[K[%zu/%zu] %.1f MB/s %s", m_done, m_files, rate, m_current.c_str());
+    char head[64];
+    std::snprintf(head, sizeof head, "[%zu/%zu] %.1f MB/s ", m_done, m_files, rate);
+    // \r and "erase to the end of the line" rewrite one line in place: it
+    // must not wrap, so the name is cut to what the terminal has left.
+    winsize size{};
+    const std::size_t columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    const std::size_t room = columns > std::strlen(head) + 1 ? columns - std::strlen(head) - 1 : 0;
+    std::fprintf(stderr, "\r\x1b[K%s%s", head, FitToColumns(m_current, room).c_str());
     std::fflush(stderr);
     m_progressShown = true;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "batch_plan.h"
@@ -24,7 +25,8 @@ public:
     // What a job's notice says about its file.
     void Converted(const BatchItem& item);
     void Problem(const BatchItem& item, const std::string& text);
-    platform::NoticeAnswer AskOverwrite(const BatchItem& item, const platform::Notice& question);
+    // None when the run is being interrupted: the file is not done, not skipped.
+    std::optional<platform::NoticeAnswer> AskOverwrite(const BatchItem& item, const platform::Notice& question);
 
     void Started(const BatchItem& item);
     void Finished(const BatchItem& item);

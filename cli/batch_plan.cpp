@@ -1,14 +1,15 @@
 #include "batch_plan.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
+#include <cerrno>
 #include <map>
+#include <optional>
 #include <system_error>
 
 #include "platform/path_checks.h"
@@ -37,15 +38,21 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+struct WalkRules {
+    bool recursive = false;
+    std::optional<platform::FileIdentity> skip;  // the target folder: its results are not sources
+};
+
 // The .bmp files directly in `folder` by name, then, when recursive, those
 // of its subfolders. Links to folders are not entered: a tree with a link
 // to its own top would never end.
-void Walk(const std::string& folder, const std::string& relative, bool recursive, std::vector<Found>& found) {
+void Walk(const std::string& folder, const std::string& relative, const WalkRules& rules, std::vector<Found>& found) {
     std::error_code ec;
     std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        const bool isFolder = it->is_directory(ec) && !it->is_symlink(ec);
+        std::error_code ignored;
+        const bool isFolder = it->is_directory(ignored) && !it->is_symlink(ignored);
         entries.emplace_back(name, isFolder);
     }
     if (ec) {
@@ -55,17 +62,21 @@ void Walk(const std::string& folder, const std::string& relative, bool recursive
     std::sort(entries.begin(), entries.end());
     for (const auto& [name, isFolder] : entries) {
         if (!isFolder && HasBmpExtension(name)) {
-            std::error_code ignored;
-            // A link to a file counts as the file; a dangling one or a
-            // link to a folder counts as nothing.
-            if (fs::is_regular_file(fs::path(Join(folder, name)), ignored)) {
+            // A link to a file counts as the file; a dangling one or a link
+            // to a folder counts as nothing. One that cannot be followed is
+            // taken, so that the job says why it cannot be read.
+            std::error_code status;
+            const fs::file_type type = fs::status(fs::path(Join(folder, name)), status).type();
+            if (type == fs::file_type::regular || (status && type != fs::file_type::not_found)) {
                 found.push_back({Join(folder, name), Join(relative, name), {}});
             }
         }
     }
-    if (!recursive) return;
+    if (!rules.recursive) return;
     for (const auto& [name, isFolder] : entries) {
-        if (isFolder) Walk(Join(folder, name), Join(relative, name), recursive, found);
+        if (isFolder && (!rules.skip || platform::IdentityOf(Join(folder, name)) != rules.skip)) {
+            Walk(Join(folder, name), Join(relative, name), rules, found);
+        }
     }
 }
 
@@ -99,16 +110,18 @@ std::string PlaceKey(const std::string& path) {
 }  // namespace
 
 bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names) {
+    const int fd = listPath == "-" ? STDIN_FILENO : ::open(listPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     std::string text;
-    if (listPath == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), {});
-        if (std::cin.bad()) return false;
-    } else {
-        std::ifstream in(listPath, std::ios::binary);
-        if (!in) return false;
-        text.assign(std::istreambuf_iterator<char>(in), {});
-        if (in.bad()) return false;
+    char buffer[65536];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;  // a folder, or an I/O error
+        text.append(buffer, static_cast<std::size_t>(n));
     }
+    if (fd != STDIN_FILENO) ::close(fd);
+    if (n < 0) return false;
     std::size_t start = 0;
     while (start < text.size()) {
         const auto end = std::min(text.find('\0', start), text.size());
@@ -120,12 +133,14 @@ bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names
 
 std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<std::string>& sources) {
     std::vector<Found> found;
+    WalkRules rules{options.recursive, std::nullopt};
+    if (options.targetDirectory) rules.skip = platform::IdentityOf(*options.targetDirectory);
     for (const std::string& source : sources) {
         struct stat st {};
         if (source.empty()) {
             found.push_back({source, {}, "an empty file name"});
         } else if (::stat(source.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            Walk(source, {}, options.recursive, found);
+            Walk(source, {}, rules, found);
         } else {
             found.push_back({source, fs::path(source).filename().string(), {}});
         }

@@ -6,9 +6,10 @@ platform::NoticeAnswer FileNotices::ShowNotice(const platform::Notice& notice) {
     using platform::NoticeKind;
     switch (notice.kind) {
     case NoticeKind::Question: {
-        const platform::NoticeAnswer answer = m_console.AskOverwrite(m_item, notice);
-        if (answer != platform::NoticeAnswer::Yes) m_outcome = Outcome::Skipped;
-        return answer;
+        const auto answer = m_console.AskOverwrite(m_item, notice);
+        if (!answer) return platform::NoticeAnswer::No;  // interrupted: not done
+        if (*answer != platform::NoticeAnswer::Yes) m_outcome = Outcome::Skipped;
+        return *answer;
     }
     case NoticeKind::Completion:
         m_outcome = Outcome::Converted;

@@ -53,7 +53,7 @@ void PrintUsage() {
         "  -q, --quiet              print only failures and the summary\n"
         "\n"
         "Both forms:\n"
-        "      --yes                replace existing destinations without asking\n"
+        "  -y, --yes                replace existing destinations without asking\n"
         "      --no                 never replace an existing destination (skip it)\n"
         "                           (with neither, each is asked about when standard\n"
         "                           input is a terminal, and kept otherwise)\n"
@@ -145,6 +145,14 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
     return counts.refused + counts.failed + counts.notDone == 0 ? kExitConverted : kExitNotConverted;
 }
 
+// A result that could not be printed (a full disk, a closed pipe) is a
+// failure like any other: a script must not take silence for success.
+int CheckedStatus(int status) {
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+    std::fprintf(stderr, "pictrim-cli: cannot write to standard output\n");
+    return status == kExitConverted ? kExitNotConverted : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,15 +162,15 @@ int main(int argc, char** argv) {
     switch (options.action) {
     case CliOptions::Action::Help:
         PrintUsage();
-        return kExitConverted;
+        return CheckedStatus(kExitConverted);
     case CliOptions::Action::Version:
         std::printf("pictrim-cli %s\n", pictrim::kVersionString);
-        return kExitConverted;
+        return CheckedStatus(kExitConverted);
     case CliOptions::Action::UsageError:
         std::fprintf(stderr, "pictrim-cli: %s\nTry 'pictrim-cli --help' for more information.\n", options.error.c_str());
         return kExitUsage;
-    case CliOptions::Action::Convert: return ConvertOne(options, signals);
-    case CliOptions::Action::ConvertMany: return ConvertMany(options, signals);
+    case CliOptions::Action::Convert: return CheckedStatus(ConvertOne(options, signals));
+    case CliOptions::Action::ConvertMany: return CheckedStatus(ConvertMany(options, signals));
     }
     return kExitUsage;
 }

@@ -4,13 +4,18 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cctype>
+#include <cstring>
+#include <mutex>
 #include <random>
+#include <set>
 #include <utility>
 
 namespace pictrim::platform {
@@ -24,16 +29,8 @@ struct ReplacementFile::Target {
 
 namespace {
 
-mode_t CurrentUmask() {
-    // Reading the umask through umask() would change it for a moment under
-    // other threads' feet; the kernel reports it here since Linux 4.7.
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-    }
-    return 022;
-}
+constexpr char kTempPrefix[] = ".pictrim-";
+constexpr std::size_t kTempNameLength = sizeof kTempPrefix - 1 + 16;
 
 // Short and independent of the destination's name, so that any name the
 // file system takes can be replaced: a name near its 255-byte limit leaves
@@ -41,8 +38,48 @@ mode_t CurrentUmask() {
 std::string TempNameIn(const std::string& folder) {
     thread_local std::mt19937_64 random{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
     char name[32];
-    std::snprintf(name, sizeof name, "/.pictrim-%016llx", static_cast<unsigned long long>(random()));
+    std::snprintf(name, sizeof name, "/%s%016llx", kTempPrefix, static_cast<unsigned long long>(random()));
     return folder + name;
+}
+
+bool IsTempName(const char* name) {
+    if (std::strncmp(name, kTempPrefix, sizeof kTempPrefix - 1) != 0 || std::strlen(name) != kTempNameLength) return false;
+    return std::all_of(name + sizeof kTempPrefix - 1, name + kTempNameLength,
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// A run killed while its file had a name (the moment between naming and
+// renaming it, or all along where the file system has no unnamed files)
+// leaves that file behind; a later run in the folder removes it. A live
+// one is always locked by its writer, so only abandoned ones are taken.
+// Once per folder and process: a folder of thousands of files is listed
+// once, not once per file.
+void RemoveAbandonedTemporaries(const std::string& folder) {
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return;
+    struct stat st {};
+    static std::mutex mutex;
+    static std::set<FileIdentity> done;
+    bool first = false;
+    if (::fstat(dfd, &st) == 0) {
+        std::lock_guard lock(mutex);
+        first = done.insert({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}).second;
+    }
+    DIR* dir = first ? ::fdopendir(dfd) : nullptr;
+    if (dir == nullptr) {
+        ::close(dfd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTempName(entry->d_name)) continue;
+        const int fd = ::openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(dfd, entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);  // closes dfd too
 }
 
 std::string FolderOf(const std::string& path) {
@@ -111,7 +148,17 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     const int probe = ::open(target.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (probe < 0) return State::Unusable;
     ::close(probe);
-    if (::faccessat(AT_FDCWD, FolderOf(target.path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) return State::Unusable;
+    const std::string folder = FolderOf(target.path);
+    struct stat folderStat {};
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0 || ::stat(folder.c_str(), &folderStat) != 0) {
+        return State::Unusable;
+    }
+    // In a sticky folder such as /tmp only the owner of the file or of the
+    // folder may replace a file; writable to all does not mean ours to rename over.
+    const uid_t me = ::geteuid();
+    if ((folderStat.st_mode & S_ISVTX) != 0 && me != 0 && st.st_uid != me && folderStat.st_uid != me) {
+        return State::Unusable;
+    }
     target.mode = st.st_mode & 07777;
     target.uid = st.st_uid;
     target.gid = st.st_gid;
@@ -140,6 +187,7 @@ ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const
 }
 
 bool ReplacementFile::CreateTemporary() {
+    RemoveAbandonedTemporaries(m_folder);
     const bool procUsable = ::access("/proc/self/fd", X_OK) == 0;
     if (procUsable) m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (m_fd < 0) {
@@ -147,7 +195,8 @@ bool ReplacementFile::CreateTemporary() {
         // No unnamed files here: a hidden named one, removed on any failure.
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
             m_namedTemp = TempNameIn(m_folder);
-            m_fd = ::open(m_namedTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            // 0666: the kernel applies the umask, as for any new file.
+            m_fd = ::open(m_namedTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd < 0 && errno != EEXIST) break;
         }
         if (m_fd < 0) {
@@ -155,12 +204,13 @@ bool ReplacementFile::CreateTemporary() {
             return false;
         }
     }
+    // Held until the file is closed: it tells a later run's clean-up that
+    // the file, once named, is alive.
+    ::flock(m_fd, LOCK_EX | LOCK_NB);
     if (m_replacing) {
         // A replaced file keeps its owner (where we may set it) and its mode.
         if (::fchown(m_fd, m_uid, m_gid) != 0) { /* not ours to change: keep the new owner */ }
         ::fchmod(m_fd, m_mode);
-    } else if (!m_namedTemp.empty()) {
-        ::fchmod(m_fd, 0666 & ~CurrentUmask());
     }
     return true;
 }

@@ -24,7 +24,9 @@ NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
     if (m_preset == PresetAnswer::None && m_inIsTerminal) {
         std::fprintf(m_err, "%s: %s [y/N] ", notice.caption.c_str(), notice.text.c_str());
         std::fflush(m_err);
-        const std::string line = m_question.ReadLine().value_or("");
+        const std::optional<std::string> answer = m_question.ReadLine();
+        if (!answer) std::fputc('\n', m_err);  // Ctrl-D or Ctrl-C: end the prompt's line
+        const std::string line = answer.value_or("");
         const auto first = line.find_first_not_of(" \t");
         const bool yes = first != std::string::npos && std::tolower(static_cast<unsigned char>(line[first])) == 'y';
         return yes ? NoticeAnswer::Yes : NoticeAnswer::No;

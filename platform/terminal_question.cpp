@@ -18,6 +18,7 @@ TerminalQuestion::~TerminalQuestion() {
 }
 
 void TerminalQuestion::Cancel() {
+    m_cancelled = true;
     // The pipe stays readable from now on, so every later question ends too.
     if (m_wake[1] >= 0) {
         const char byte = 0;

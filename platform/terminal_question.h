@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -18,9 +19,11 @@ public:
     std::optional<std::string> ReadLine();
     // Ends a waiting ReadLine and every later one. Safe from any thread.
     void Cancel();
+    bool Cancelled() const { return m_cancelled; }
 
 private:
     int m_input;
+    std::atomic<bool> m_cancelled{false};
     int m_wake[2] = {-1, -1};
 };
 

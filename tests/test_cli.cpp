@@ -29,6 +29,17 @@ std::tuple<int, std::string, std::string> RunCli(const test::TempDir& dir, const
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
 }
 
+// Runs the program without /proc, where it cannot make unnamed temporary
+// files and falls back to named ones (as root, in a mount namespace).
+const std::string kNoProc = "unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\"' ";
+bool CanHideProc() {
+#ifdef __SANITIZE_ADDRESS__
+    return false;  // the sanitizers read their options and threads from /proc
+#else
+    return std::system("unshare -m true 2>/dev/null") == 0;
+#endif
+}
+
 TEST(Cli, CommandLinesOutputsAndExitStatuses) {
     test::TempDir dir;
     const test::Picture picture = test::RandomPicture(40, 20, 1);
@@ -110,6 +121,10 @@ TEST(Cli, Batches) {
          HasSubstr("photos/a.bmp: its destination photos/a_s.bmp is another source, photos/a_s.bmp")},
         {{"--files0-from", "list", "-p", "-t", "dated", "50"}, 0, converted("a.bmp", "dated/a.bmp"), testing::_},
         {{"-R", "a", "b", "50"}, 2, IsEmpty(), HasSubstr("need -t FOLDER or --suffix TEXT")},
+        {{"--files0-from", "photos", "-t", "x", "50"}, 1, IsEmpty(), HasSubstr("cannot read photos")},
+        // A target folder inside the walked tree: its results never become sources.
+        {{"-R", "-t", "photos/sub/out", "photos/sub", "50"}, 0, testing::_, summary("1 converted, 0 skipped, 0 refused, 0 failed")},
+        {{"-R", "-t", "photos/sub/out", "photos/sub", "50"}, 0, IsEmpty(), summary("0 converted, 1 skipped, 0 refused, 0 failed")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -121,6 +136,11 @@ TEST(Cli, Batches) {
     EXPECT_TRUE(test::ReadFileBytes(root / "out/sub/c.bmp") == test::ExpectedOutput(picture, 5));
     EXPECT_FALSE(fs::exists(root / "out/sub/loop") || fs::exists(root / "out/notes.txt") || fs::exists(root / "none"));
     EXPECT_EQ(fs::last_write_time(root / "dated/a.bmp"), fs::last_write_time(root / "photos/a.bmp"));
+    // Where no unnamed temporary file can be made, a new file still gets the umask's mode.
+    if (CanHideProc()) {
+        RunCli(dir, {"photos/a.bmp", "private.bmp", "50"}, "cd " + root.string() + " && umask 077 && " + kNoProc);
+        EXPECT_EQ(fs::status(root / "private.bmp").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 // Ctrl-C in the middle of a batch, also where the folder takes no unnamed
@@ -131,12 +151,6 @@ TEST(Cli, InterruptedBatchLeavesFinishedFilesOnly) {
     const test::Picture picture = test::RandomPicture(1500, 1000, 7);
     for (const char* name : {"1.bmp", "2.bmp", "3.bmp", "4.bmp"}) test::WriteFileBytes(work / name, test::EncodeBmp(picture));
     const Bytes complete = test::ExpectedOutput(picture, 6);
-    const std::string noProc = "unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\"' ";
-#ifdef __SANITIZE_ADDRESS__
-    const bool canHideProc = false;  // the sanitizers read their options and threads from /proc
-#else
-    const bool canHideProc = std::system("unshare -m true 2>/dev/null") == 0;
-#endif
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(std::get<0>(RunCli(work, {"-t", work / "whole", work.path(), "200%"})), 0);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
@@ -145,7 +159,7 @@ TEST(Cli, InterruptedBatchLeavesFinishedFilesOnly) {
         test::TempDir out;
         const double seconds = 0.01 + took.count() * std::uniform_real_distribution<double>(0.0, 0.9)(rng);
         const std::string prefix = "timeout --preserve-status -s INT " + std::to_string(seconds) + " " +
-                                   (run % 2 && canHideProc ? noProc : "");
+                                   (run % 2 && CanHideProc() ? kNoProc : "");
         const auto [status, stdoutText, err] = RunCli(work, {"-t", out.path(), work / "1.bmp", work / "2.bmp",
                                                              work / "3.bmp", work / "4.bmp", "200%"}, prefix);
         SCOPED_TRACE(testing::Message() << "run " << run << ": " << err);
@@ -171,8 +185,11 @@ TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
         RunCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"}, killer);
         const Bytes now = test::ReadFileBytes(out / "dst.bmp");
         EXPECT_TRUE(now == test::kOld || now == complete) << "run " << run << ": " << now.size() << " bytes";
-        EXPECT_EQ(out.Names(), (std::vector<std::string>{"complete.bmp", "dst.bmp"})) << "run " << run;
     }
+    // A kill between naming the new file and renaming it over the old one
+    // leaves the named file; the next run in the folder takes it away.
+    ASSERT_EQ(std::get<0>(RunCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"})), 0);
+    EXPECT_EQ(out.Names(), (std::vector<std::string>{"complete.bmp", "dst.bmp"}));
 }
 
 }  // namespace

@@ -76,15 +76,16 @@ TEST(Faults, EveryRefusalAndFailureLeavesTheFolderAsItWas) {
     const std::string src = dir / "src.bmp", dst = dir / "dst.bmp";
     const Bytes good = test::EncodeBmp(test::RandomPicture(19, 30, 4));
     fs::permissions(dir.path(), fs::perms::all);  // open to "nobody" too
-    for (const char* folder : {"folder.bmp", "locked"}) fs::create_directory(dir.path() / folder);
+    for (const char* folder : {"folder.bmp", "locked", "sticky"}) fs::create_directory(dir.path() / folder);
     for (const char* name : {"other.bmp", "secret.bmp"}) test::WriteFileBytes(dir / name, good);
-    for (const char* name : {"readonly.bmp", "locked/dst.bmp"}) test::WriteFileBytes(dir / name, kOld);
+    for (const char* name : {"readonly.bmp", "locked/dst.bmp", "sticky/theirs.bmp"}) test::WriteFileBytes(dir / name, kOld);
     fs::create_symlink(dir / "other.bmp", dir.path() / "link.bmp");
     fs::create_symlink(dir / "nowhere.bmp", dir.path() / "dangling.bmp");
     ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
     // The locked folder's file may be written, the folder itself not.
     const std::pair<const char*, mode_t> modes[] = {
-        {"other.bmp", 0644}, {"locked/dst.bmp", 0666}, {"locked", 0555}, {"readonly.bmp", 0444}, {"secret.bmp", 0}};
+        {"other.bmp", 0644}, {"locked/dst.bmp", 0666}, {"locked", 0555}, {"readonly.bmp", 0444}, {"secret.bmp", 0},
+        {"sticky", 01777}, {"sticky/theirs.bmp", 0666}};
     for (const auto& [name, mode] : modes) ::chmod((dir / name).c_str(), mode);
 
     const auto smallDisk = [] {
@@ -147,6 +148,9 @@ TEST(Faults, EveryRefusalAndFailureLeavesTheFolderAsItWas) {
         {.name = "read-only", .notice = cannotOpen("readonly.bmp"), .dst = "readonly.bmp", .prepare = DropToNobody},
         {.name = "locked", .notice = cannotOpen("locked/new.bmp"), .dst = "locked/new.bmp", .prepare = DropToNobody},
         {.name = "in locked", .notice = cannotOpen("locked/dst.bmp"), .dst = "locked/dst.bmp", .prepare = DropToNobody},
+        // Writable by all, but in a sticky folder only its owner may rename over it.
+        {.name = "another's in sticky", .notice = cannotOpen("sticky/theirs.bmp"), .dst = "sticky/theirs.bmp",
+         .prepare = DropToNobody},
         // Failing while converting.
         {.name = "disk full", .notice = dst + " - ファイルに書き込めません。", .index = 6, .prepare = smallDisk},
         {.name = "memory short", .notice = "メモリが足りません。", .prepare = shortOfMemory},
