@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -45,7 +44,7 @@ std::string TempNameIn(const std::string& folder) {
 bool IsTempName(const char* name) {
     if (std::strncmp(name, kTempPrefix, sizeof kTempPrefix - 1) != 0 || std::strlen(name) != kTempNameLength) return false;
     return std::all_of(name + sizeof kTempPrefix - 1, name + kTempNameLength,
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // A run killed while its file had a name (the moment between naming and
