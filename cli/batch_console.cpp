@@ -60,6 +60,10 @@ BatchConsole::BatchConsole(const CliOptions& options, std::size_t files)
       m_files(files) {}
 
 void BatchConsole::Print(std::FILE* stream, const std::string& line) {
+    if (m_questionUp) {  // not into the middle of what is being typed
+        m_deferred.emplace_back(stream, line);
+        return;
+    }
     ClearProgress();
     std::fprintf(stream, "%s\n", line.c_str());
     std::fflush(stream);
@@ -79,43 +83,56 @@ void BatchConsole::Problem(const BatchItem& item, const std::string& text) {
 std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem& item,
                                                                 const platform::Notice& question) {
     using platform::NoticeAnswer;
-    std::lock_guard lock(m_mutex);
-    const auto skipped = [&](const char* why) {
-        if (!m_options.quiet) Print(stderr, "pictrim-cli: " + item.source + ": skipped: " + item.destination + " exists " + why);
-        return NoticeAnswer::No;
-    };
-    if (m_options.answer == Preset::Yes || m_standing == Standing::All) return NoticeAnswer::Yes;
-    if (m_options.answer == Preset::No) return skipped("(--no)");
-    if (m_standing == Standing::None) return skipped("(none)");
-    if (!m_askOnTerminal) return skipped("(no terminal to ask on; --yes replaces)");
-
-    ClearProgress();
+    std::lock_guard asking(m_askMutex);
+    {
+        std::lock_guard lock(m_mutex);
+        const auto skipped = [&](const char* why) {
+            if (!m_options.quiet) Print(stderr, "pictrim-cli: " + item.source + ": skipped: " + item.destination + " exists " + why);
+            return NoticeAnswer::No;
+        };
+        if (m_options.answer == Preset::Yes || m_standing == Standing::All) return NoticeAnswer::Yes;
+        if (m_options.answer == Preset::No) return skipped("(--no)");
+        if (m_standing == Standing::None) return skipped("(none)");
+        if (!m_askOnTerminal) return skipped("(no terminal to ask on; --yes replaces)");
+        ClearProgress();
+        m_questionUp = true;
+    }
+    // The output lock is not held while the user thinks: the other jobs go
+    // on, and their messages wait until the answer.
     std::string answer;
+    bool cancelled = false;
     while (answer.empty()) {
-        std::fprintf(stderr, "Pictrim: %s: %s [y]es/[n]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
+        std::fprintf(stderr, "Pictrim: %s: %s [y]es/[N]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
         std::fflush(stderr);
         const auto line = m_question.ReadLine();
         if (!line) {
             std::fputc('\n', stderr);
-            if (m_question.Cancelled()) return std::nullopt;
+            cancelled = m_question.Cancelled();
             answer = "none";  // no more input: nothing more can be answered
-        } else {
-            answer = Lower(*line);
-            const bool known = answer == "y" || answer == "yes" || answer == "n" || answer == "no" ||
-                               answer == "a" || answer == "all" || answer == "none";
-            if (!known) answer.clear();  // asked again: a typo must not decide
+            break;
         }
+        answer = Lower(*line);
+        if (answer.empty()) answer = "no";
+        const bool known = answer == "y" || answer == "yes" || answer == "n" || answer == "no" || answer == "a" ||
+                           answer == "all" || answer == "none";
+        if (!known) answer.clear();  // asked again: a typo must not decide
     }
-    DrawProgress(true);
+    std::lock_guard lock(m_mutex);
+    m_questionUp = false;
+    for (const auto& [stream, text] : m_deferred) std::fprintf(stream, "%s\n", text.c_str());
+    m_deferred.clear();
+    std::fflush(stdout);
+    if (cancelled) return std::nullopt;
     if (answer == "a" || answer == "all") m_standing = Standing::All;
     if (answer == "none") m_standing = Standing::None;
+    DrawProgress(true);
     return answer == "y" || answer == "yes" || m_standing == Standing::All ? NoticeAnswer::Yes : NoticeAnswer::No;
 }
 
 void BatchConsole::Started(const BatchItem& item) {
     std::lock_guard lock(m_mutex);
     m_current = item.source;
-    DrawProgress(false);
+    DrawProgress(true);  // a big file may follow: its name must not wait for the next event
 }
 
 void BatchConsole::Finished(const BatchItem& item) {
@@ -133,7 +150,7 @@ void BatchConsole::Summary(const std::string& line) {
 }
 
 void BatchConsole::DrawProgress(bool force) {
-    if (!m_progress) return;
+    if (!m_progress || m_questionUp) return;
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - m_lastDraw < kRedrawEvery) return;
     m_lastDraw = now;

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "batch_plan.h"
 #include "cli_options.h"
@@ -41,7 +43,10 @@ private:
     void ClearProgress();                                    // m_mutex held
 
     const CliOptions& m_options;
-    std::mutex m_mutex;
+    std::mutex m_mutex;     // output and the state below
+    std::mutex m_askMutex;  // one question at a time; the others keep converting meanwhile
+    bool m_questionUp = false;
+    std::vector<std::pair<std::FILE*, std::string>> m_deferred;  // printed once the question is answered
     platform::TerminalQuestion m_question;
     const bool m_askOnTerminal;
     const bool m_progress;

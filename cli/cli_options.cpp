@@ -81,7 +81,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
             if (!SetAnswer(options, Preset::No)) return Refuse(options, "--yes and --no exclude each other");
             break;
         case 't': options.targetDirectory = optarg; break;
-        case kSuffix: options.suffix = optarg; break;
+        case kSuffix:
+            options.suffix = optarg;
+            if (options.suffix->find('/') != std::string::npos) return Refuse(options, "--suffix may not contain '/'");
+            break;
         case 'R': options.recursive = batchOnly = true; break;
         case kFiles0From:
             options.files0From = optarg;

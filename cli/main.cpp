@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "engine/exec_thread.h"
 #include "pictrim_version.h"
 #include "platform/replacement_file.h"
+#include "platform/standard_streams.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal_notices.h"
 
@@ -156,7 +158,11 @@ int CheckedStatus(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // First, before any thread: every thread started later inherits it.
+    pictrim::platform::KeepStandardStreamsOpen();
+    // A reader that went away (`| head`) makes writes fail, which the exit
+    // status reports, instead of killing the run in the middle of a file.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Before any thread: every thread started later inherits it.
     pictrim::platform::StopSignals signals;
     const CliOptions options = pictrim::cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (options.action) {

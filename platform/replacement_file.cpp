@@ -29,30 +29,51 @@ struct ReplacementFile::Target {
 namespace {
 
 constexpr char kTempPrefix[] = ".pictrim-";
-constexpr std::size_t kTempNameLength = sizeof kTempPrefix - 1 + 16;
+constexpr std::size_t kPrefixLength = sizeof kTempPrefix - 1;
 
-// Short and independent of the destination's name, so that any name the
-// file system takes can be replaced: a name near its 255-byte limit leaves
-// no room for a suffix.
-std::string TempNameIn(const std::string& folder) {
+std::uint64_t RandomBits() {
     thread_local std::mt19937_64 random{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
-    char name[32];
-    std::snprintf(name, sizeof name, "/%s%016llx", kTempPrefix, static_cast<unsigned long long>(random()));
+    return random();
+}
+
+// ".pictrim-<inode>-<random>", in hex: short and independent of the
+// destination's name, so that any name the file system takes can be
+// replaced. The inode lets a later clean-up tell a file this program named
+// from anybody's file that merely looks like one.
+std::string TempNameIn(const std::string& folder, std::uint64_t inode) {
+    char name[48];
+    std::snprintf(name, sizeof name, "/%s%016llx-%08x", kTempPrefix, static_cast<unsigned long long>(inode),
+                  static_cast<unsigned>(RandomBits()));
     return folder + name;
 }
 
-bool IsTempName(const char* name) {
-    if (std::strncmp(name, kTempPrefix, sizeof kTempPrefix - 1) != 0 || std::strlen(name) != kTempNameLength) return false;
-    return std::all_of(name + sizeof kTempPrefix - 1, name + kTempNameLength,
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+// A named temporary file is created under a name no clean-up takes, and
+// given its lasting name only once its writer holds the lock.
+std::string FreshNameIn(const std::string& folder) {
+    char name[48];
+    std::snprintf(name, sizeof name, "/%snew-%016llx", kTempPrefix, static_cast<unsigned long long>(RandomBits()));
+    return folder + name;
+}
+
+// True for a name TempNameIn gave a file with this inode.
+bool IsTempNameOf(const char* name, std::uint64_t inode) {
+    constexpr std::size_t kLength = kPrefixLength + 16 + 1 + 8;
+    if (std::strncmp(name, kTempPrefix, kPrefixLength) != 0 || std::strlen(name) != kLength) return false;
+    const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    const char* digits = name + kPrefixLength;
+    if (!std::all_of(digits, digits + 16, hex) || digits[16] != '-' || !std::all_of(digits + 17, digits + 25, hex)) {
+        return false;
+    }
+    return std::strtoull(std::string(digits, 16).c_str(), nullptr, 16) == inode;
 }
 
 // A run killed while its file had a name (the moment between naming and
 // renaming it, or all along where the file system has no unnamed files)
-// leaves that file behind; a later run in the folder removes it. A live
-// one is always locked by its writer, so only abandoned ones are taken.
-// Once per folder and process: a folder of thousands of files is listed
-// once, not once per file.
+// leaves that file behind; a later run in the folder removes it. Only a
+// file whose name carries its own inode is taken, and only when no writer
+// holds its lock: a live one is locked before it gets such a name. Once
+// per folder and process: a folder of thousands of files is listed once,
+// not once per file.
 void RemoveAbandonedTemporaries(const std::string& folder) {
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) return;
@@ -70,10 +91,11 @@ void RemoveAbandonedTemporaries(const std::string& folder) {
         return;
     }
     while (const dirent* entry = ::readdir(dir)) {
-        if (!IsTempName(entry->d_name)) continue;
+        if (std::strncmp(entry->d_name, kTempPrefix, kPrefixLength) != 0) continue;
         const int fd = ::openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsTempNameOf(entry->d_name, st.st_ino) &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             ::unlinkat(dfd, entry->d_name, 0);
         }
         ::close(fd);
@@ -193,7 +215,7 @@ bool ReplacementFile::CreateTemporary() {
         if (procUsable && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
         // No unnamed files here: a hidden named one, removed on any failure.
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-            m_namedTemp = TempNameIn(m_folder);
+            m_namedTemp = FreshNameIn(m_folder);
             // 0666: the kernel applies the umask, as for any new file.
             m_fd = ::open(m_namedTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd < 0 && errno != EEXIST) break;
@@ -206,6 +228,14 @@ bool ReplacementFile::CreateTemporary() {
     // Held until the file is closed: it tells a later run's clean-up that
     // the file, once named, is alive.
     ::flock(m_fd, LOCK_EX | LOCK_NB);
+    struct stat st {};
+    if (!m_namedTemp.empty() && ::fstat(m_fd, &st) == 0) {
+        // Locked now: the name a later run may clean up after a kill.
+        const std::string lasting = TempNameIn(m_folder, st.st_ino);
+        if (::renameat2(AT_FDCWD, m_namedTemp.c_str(), AT_FDCWD, lasting.c_str(), RENAME_NOREPLACE) == 0) {
+            m_namedTemp = lasting;
+        }
+    }
     if (m_replacing) {
         // A replaced file keeps its owner (where we may set it) and its mode.
         if (::fchown(m_fd, m_uid, m_gid) != 0) { /* not ours to change: keep the new owner */ }
@@ -271,10 +301,12 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
         return errno == EEXIST ? CommitResult::NameTaken : CommitResult::Failed;
     }
     // linkat cannot replace a name, rename can: give the file a name first.
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) return CommitResult::Failed;
     std::string temp;
     int rc = -1;
     for (int attempt = 0; attempt < 16 && rc != 0; ++attempt) {
-        temp = TempNameIn(m_folder);
+        temp = TempNameIn(m_folder, st.st_ino);
         rc = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
         if (rc != 0 && errno != EEXIST) return CommitResult::Failed;
     }

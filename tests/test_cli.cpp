@@ -187,9 +187,12 @@ TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
         EXPECT_TRUE(now == test::kOld || now == complete) << "run " << run << ": " << now.size() << " bytes";
     }
     // A kill between naming the new file and renaming it over the old one
-    // leaves the named file; the next run in the folder takes it away.
+    // leaves the named file; the next run in the folder takes it away, but
+    // not a file of somebody else's that only looks like one.
+    const std::string lookalike = ".pictrim-0000000000000001-01234567";
+    test::WriteFileBytes(out / lookalike, test::kOld);
     ASSERT_EQ(std::get<0>(RunCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"})), 0);
-    EXPECT_EQ(out.Names(), (std::vector<std::string>{"complete.bmp", "dst.bmp"}));
+    EXPECT_EQ(out.Names(), (std::vector<std::string>{lookalike, "complete.bmp", "dst.bmp"}));
 }
 
 }  // namespace

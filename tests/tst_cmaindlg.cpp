@@ -163,7 +163,11 @@ private slots:
             whileUp = {m_dlg->cursor().shape(), box->cursor().shape(), Button("IDC_EXECUTE")->isEnabled()};
             return QMessageBox::Ok;
         });
+        m_dlg->show();
+        QApplication::setActiveWindow(m_dlg.get());
+        Button("IDC_EXECUTE")->setFocus();
         Start(src.toStdString(), dst.toStdString(), "50%");
+        QVERIFY(!Button("IDC_EXIT")->hasFocus());  // where an Enter would end the program
         QTest::mouseClick(Button("IDC_EXECUTE"), Qt::LeftButton);
         QTRY_VERIFY(!answerer.texts.isEmpty() && !m_dlg->HasRunningJob());
         QTest::qWait(50);

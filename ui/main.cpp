@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "main_app.h"
+#include "platform/standard_streams.h"
 #include "pictrim_version.h"
 
 pictrim::CMainApp theApp;
@@ -50,6 +51,7 @@ void AnswerHelpAndVersion(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    pictrim::platform::KeepStandardStreamsOpen();
     AnswerHelpAndVersion(argc, argv);
     QApplication application(argc, argv);
     theApp.m_strSourceFile = ReadCommandLine(application);

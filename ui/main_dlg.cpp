@@ -156,6 +156,9 @@ void CMainDlg::OnExecute() {
     // Off before the worker exists, so that a second click or a field
     // changed meanwhile cannot start another job on the same files.
     m_bJobRunning = true;
+    // Qt hands the focus of a disabled button to the next one, Exit, where
+    // an Enter meant for nothing would end the program and drop the job.
+    if (m_btnExecute->hasFocus()) m_editSrc->setFocus();
     m_btnExecute->setEnabled(false);
     // On the dialog alone: the notices and the file dialog are windows of
     // their own and keep the ordinary arrow.
