@@ -12,6 +12,7 @@
 #include "bmp_fixture.h"
 #include "platform/qt/qt_translations.h"
 #include "ui/drop_edit.h"
+#include "ui/main_app.h"
 #include "ui/main_dlg.h"
 
 namespace fs = std::filesystem;
@@ -82,6 +83,20 @@ private slots:
         m_dlg = std::make_unique<CMainDlg>();
     }
     void cleanup() { m_dlg.reset(); }  // stops its jobs before their folder goes
+
+    // The template's state at start: title, ratio list, Execute as the
+    // disabled default button, the edit fields' 512-character limit.
+    void startState() {
+        QCOMPARE(m_dlg->windowTitle(), QString("Pictrim - v.0.17.02"));
+        QVERIFY(!Button("IDC_EXECUTE")->isEnabled() && Button("IDC_EXECUTE")->isDefault());
+        auto* ratio = m_dlg->findChild<QComboBox*>("IDC_RATIO");
+        QCOMPARE(ratio->currentText(), QString("50%"));
+        const QList<int> percents{5, 10, 20, 25, 33, 50, 200};
+        QCOMPARE(ratio->count(), percents.size());
+        for (int i = 0; i < ratio->count(); ++i) QCOMPARE(ratio->itemData(i).toInt(), percents[i]);
+        QTest::keyClicks(Src(), QString(600, QChar('a')));
+        QCOMPARE(Src()->text().size(), 512);
+    }
 
     void executeRule_data() {
         QTest::addColumn<QString>("src");
@@ -228,6 +243,32 @@ private slots:
         Drop(&field, dropped);
         QCOMPARE(field.text(), expected);
         QVERIFY(field.acceptDrops());
+    }
+
+    // Last: the Exit button's quit request stays with the application.
+    // Exit ends the program with 16, Esc with 0; the file named on the
+    // command line is in the source field.
+    void exitCodes_data() {
+        QTest::addColumn<bool>("exitButton");
+        QTest::addColumn<int>("code");
+        QTest::newRow("Esc") << false << 0;  // first: the Exit button's code stays for the process
+        QTest::newRow("Exit button") << true << 16;
+    }
+    void exitCodes() {
+        QFETCH(bool, exitButton);
+        QFETCH(int, code);
+        QString shown;
+        QTimer::singleShot(0, [exitButton, &shown] {
+            QWidget* dlg = QApplication::activeModalWidget();
+            shown = dlg->findChild<CDropEdit*>("IDC_SRC_EDIT")->text();
+            if (exitButton) QTest::mouseClick(dlg->findChild<QPushButton*>("IDC_EXIT"), Qt::LeftButton);
+            else QTest::keyClick(dlg, Qt::Key_Escape);
+        });
+        pictrim::CMainApp app;
+        app.m_strSourceFile = "from-the-command-line.bmp";
+        QVERIFY(!app.InitInstance());
+        QCOMPARE(app.ExitCode(), code);
+        QCOMPARE(shown, QString("from-the-command-line.bmp"));
     }
 
 };
