@@ -41,6 +41,18 @@ private:
     QTimer m_timer;
 };
 
+// Stands in for the file dialog: records what was proposed, answers from a
+// script (nothing: cancelled).
+class FakeChooser : public pictrim::platform::FileChooser {
+public:
+    std::optional<QString> ChooseBitmap(QWidget*, const QString& proposed) override {
+        proposals.append(proposed);
+        return answer;
+    }
+    QStringList proposals;
+    std::optional<QString> answer;
+};
+
 // The drag-enter and drop that the desktop sends, of files or, with no
 // paths, of text; true when the drop is taken.
 bool Drop(QWidget* target, const QStringList& paths) {
@@ -63,6 +75,7 @@ class TestMainDlg : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::TempDir> m_dir;
+    FakeChooser m_chooser;
     std::unique_ptr<CMainDlg> m_dlg;
 
     QPushButton* Button(const char* name) { return m_dlg->findChild<QPushButton*>(name); }
@@ -80,7 +93,8 @@ private slots:
     void initTestCase() { pictrim::platform::InstallQtJapanese(); }
     void init() {
         m_dir = std::make_unique<test::TempDir>();
-        m_dlg = std::make_unique<CMainDlg>();
+        m_chooser = FakeChooser();
+        m_dlg = std::make_unique<CMainDlg>(nullptr, &m_chooser);
     }
     void cleanup() { m_dlg.reset(); }  // stops its jobs before their folder goes
 
@@ -123,6 +137,19 @@ private slots:
         Dst()->setText(dst.isEmpty() ? dst : Path(dst.toStdString()));
         m_dlg->OpenSourceFile(src.isEmpty() ? src : Path(src.toStdString()));  // as from the command line
         QCOMPARE(Button("IDC_EXECUTE")->isEnabled(), enabled);
+    }
+
+    // Browsing proposes the field's own path for the source, the source's
+    // for the destination; a cancelled choice changes nothing.
+    void browsing() {
+        m_chooser.answer = Path("a.bmp");
+        QTest::mouseClick(Button("IDC_SRC_BROWSE"), Qt::LeftButton);
+        QCOMPARE(Src()->text(), Path("a.bmp"));
+        Dst()->setText(Path("keep.bmp"));
+        m_chooser.answer.reset();
+        QTest::mouseClick(Button("IDC_DST_BROWSE"), Qt::LeftButton);
+        QCOMPARE(m_chooser.proposals, QStringList({"", Path("a.bmp")}));
+        QCOMPARE(Dst()->text(), Path("keep.bmp"));
     }
 
     // Converted from the dialog; then again onto the new file, where the
@@ -270,7 +297,6 @@ private slots:
         QCOMPARE(app.ExitCode(), code);
         QCOMPARE(shown, QString("from-the-command-line.bmp"));
     }
-
 };
 
 QTEST_MAIN(TestMainDlg)
