@@ -146,19 +146,27 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
         }
     }
 
+    // Each source looked at once: its identity, and its size for the progress line.
+    std::vector<std::optional<platform::FileIdentity>> identities(found.size());
+    std::vector<std::uint64_t> sizes(found.size(), 0);
     std::map<platform::FileIdentity, std::string> sourceFiles;
-    for (const Found& file : found) {
-        if (const auto id = platform::IdentityOf(file.path)) sourceFiles.emplace(*id, file.path);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        struct stat st {};
+        if (found[i].path.empty() || ::stat(found[i].path.c_str(), &st) != 0) continue;
+        identities[i] = platform::IdentityOf(st);
+        sizes[i] = static_cast<std::uint64_t>(st.st_size);
+        sourceFiles.emplace(*identities[i], found[i].path);
     }
 
     std::vector<BatchItem> items;
     std::map<std::string, std::string> taken;  // destination place -> the source that has it
-    for (const Found& file : found) {
-        BatchItem item{file.path, {}, file.refusal, 0};
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const Found& file = found[i];
+        BatchItem item{file.path, {}, file.refusal, sizes[i]};
         if (item.refusal.empty() && file.relative.empty()) item.refusal = "no file name to give the result";
         if (item.refusal.empty()) {
             item.destination = DestinationFor(options, file);
-            const auto source = platform::IdentityOf(file.path);
+            const auto& source = identities[i];
             const auto there = platform::IdentityOf(item.destination);
             const auto other = there ? sourceFiles.find(*there) : sourceFiles.end();
             const auto [slot, fresh] = taken.emplace(PlaceKey(item.destination), file.path);
@@ -168,8 +176,6 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
                 item.refusal = "its destination " + item.destination + " is another source, " + other->second;
             }
         }
-        struct stat st {};
-        if (::stat(file.path.c_str(), &st) == 0) item.bytes = static_cast<std::uint64_t>(st.st_size);
         items.push_back(std::move(item));
     }
     return items;

@@ -11,7 +11,12 @@ namespace pictrim {
 
 namespace {
 
-unsigned Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+// Asked once: the answer comes from a file in /sys, and this is asked for
+// every band of every file.
+unsigned Cores() {
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return cores;
+}
 
 // Threads of every job in the process that are converting right now, so
 // that jobs running side by side share the cores instead of each starting
@@ -23,8 +28,9 @@ std::atomic<unsigned> g_threadsAtWork{0};
 unsigned TakeHelpers(unsigned wanted) {
     unsigned busy = g_threadsAtWork.load();
     unsigned take = 0;
+    const unsigned cores = Cores();
     do {
-        const unsigned spare = Cores() > busy + 1 ? Cores() - busy - 1 : 0;
+        const unsigned spare = cores > busy + 1 ? cores - busy - 1 : 0;
         take = std::min(wanted, spare);
     } while (!g_threadsAtWork.compare_exchange_weak(busy, busy + 1 + take));
     return take;

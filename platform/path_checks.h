@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+struct stat;
+
 namespace pictrim::platform {
 
 // What makes two paths the same file on Linux, however they are spelled:
@@ -18,5 +20,7 @@ struct FileIdentity {
 // The identity of the file the path names, following links; none when
 // nothing can be reached under it.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
+// The identity of a file already looked at.
+FileIdentity IdentityOf(const struct stat& st);
 
 }  // namespace pictrim::platform

@@ -83,7 +83,7 @@ void RemoveAbandonedTemporaries(const std::string& folder) {
     bool first = false;
     if (::fstat(dfd, &st) == 0) {
         std::lock_guard lock(mutex);
-        first = done.insert({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}).second;
+        first = done.insert(IdentityOf(st)).second;
     }
     DIR* dir = first ? ::fdopendir(dfd) : nullptr;
     if (dir == nullptr) {
@@ -160,7 +160,7 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
         std::free(resolved);
     }
     if (::stat(target.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return State::Unusable;
-    if (source && FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)} == *source) {
+    if (source && IdentityOf(st) == *source) {
         return State::SameAsSource;
     }
     // Ask the kernel rather than the mode bits: it knows about root, ACLs,

@@ -30,7 +30,7 @@ bool SourceFile::Open(const std::string& path) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     m_fd = fd;
-    m_identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    m_identity = IdentityOf(st);
     m_mtime = st.st_mtim;
     return true;
 }
