@@ -163,7 +163,12 @@ TEST(Cli, InterruptedBatchLeavesFinishedFilesOnly) {
         const auto [status, stdoutText, err] = RunCli(work, {"-t", out.path(), work / "1.bmp", work / "2.bmp",
                                                              work / "3.bmp", work / "4.bmp", "200%"}, prefix);
         SCOPED_TRACE(testing::Message() << "run " << run << ": " << err);
-        EXPECT_TRUE(status == 0 || (status == 130 && err.find("; interrupted, ") != std::string::npos));
+        // A signal may land before the program has taken it over (on a loaded
+        // machine, or while unshare and mount run first): it ends there, 130
+        // and nothing written, which is as sound as a stop between rows.
+        const bool stoppedBeforeStart = status == 130 && err.empty() && out.Names().empty();
+        EXPECT_TRUE(status == 0 || stoppedBeforeStart ||
+                    (status == 130 && err.find("; interrupted, ") != std::string::npos));
         for (const std::string& name : out.Names()) {
             EXPECT_TRUE(name.size() == 5 && test::ReadFileBytes(out / name) == complete) << name;
         }
