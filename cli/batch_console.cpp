@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/terminal_notices.h"
+
 namespace pictrim::cli {
 
 namespace {
@@ -57,15 +59,21 @@ BatchConsole::BatchConsole(const CliOptions& options, std::size_t files)
       m_question(STDIN_FILENO),
       m_askOnTerminal(options.answer == Preset::None && ::isatty(STDIN_FILENO) == 1),
       m_progress(::isatty(STDERR_FILENO) == 1),
+      m_stdoutIsTerminal(::isatty(STDOUT_FILENO) == 1),
       m_files(files) {}
+
+std::string BatchConsole::Shown(std::FILE* stream, const std::string& line) const {
+    const bool terminal = stream == stdout ? m_stdoutIsTerminal : m_progress;  // m_progress: stderr is one
+    return terminal ? platform::ShownOnTerminal(line) : line;
+}
 
 void BatchConsole::Print(std::FILE* stream, const std::string& line) {
     if (m_questionUp) {  // not into the middle of what is being typed
-        m_deferred.emplace_back(stream, line);
+        m_deferred.emplace_back(stream, Shown(stream, line));
         return;
     }
     ClearProgress();
-    std::fprintf(stream, "%s\n", line.c_str());
+    std::fprintf(stream, "%s\n", Shown(stream, line).c_str());
     std::fflush(stream);
     DrawProgress(true);
 }
@@ -90,6 +98,7 @@ std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem
             if (!m_options.quiet) Print(stderr, "pictrim-cli: " + item.source + ": skipped: " + item.destination + " exists " + why);
             return NoticeAnswer::No;
         };
+        if (m_questionsCancelled) return std::nullopt;  // interrupted: no new question
         if (m_options.answer == Preset::Yes || m_standing == Standing::All) return NoticeAnswer::Yes;
         if (m_options.answer == Preset::No) return skipped("(--no)");
         if (m_standing == Standing::None) return skipped("(none)");
@@ -102,7 +111,8 @@ std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem
     std::string answer;
     bool cancelled = false;
     while (answer.empty()) {
-        std::fprintf(stderr, "Pictrim: %s: %s [y]es/[N]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
+        const std::string prompt = "Pictrim: " + item.source + ": " + question.text;
+        std::fprintf(stderr, "%s [y]es/[N]o/[a]ll/none? ", Shown(stderr, prompt).c_str());
         std::fflush(stderr);
         const auto line = m_question.ReadLine();
         if (!line) {
@@ -127,6 +137,14 @@ std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem
     if (answer == "none") m_standing = Standing::None;
     DrawProgress(true);
     return answer == "y" || answer == "yes" || m_standing == Standing::All ? NoticeAnswer::Yes : NoticeAnswer::No;
+}
+
+void BatchConsole::CancelQuestions() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_questionsCancelled = true;
+    }
+    m_question.Cancel();
 }
 
 void BatchConsole::Started(const BatchItem& item) {

@@ -32,13 +32,14 @@ public:
 
     void Started(const BatchItem& item);
     void Finished(const BatchItem& item);
-    // Answers the question on screen, and every later one, with No.
-    void CancelQuestions() { m_question.Cancel(); }
+    // Answers the question on screen with No, and asks no other.
+    void CancelQuestions();
     // Clears the progress line and prints the summary.
     void Summary(const std::string& line);
 
 private:
     void Print(std::FILE* stream, const std::string& line);  // m_mutex held
+    std::string Shown(std::FILE* stream, const std::string& line) const;
     void DrawProgress(bool force);                           // m_mutex held
     void ClearProgress();                                    // m_mutex held
 
@@ -46,10 +47,12 @@ private:
     std::mutex m_mutex;     // output and the state below
     std::mutex m_askMutex;  // one question at a time; the others keep converting meanwhile
     bool m_questionUp = false;
+    bool m_questionsCancelled = false;
     std::vector<std::pair<std::FILE*, std::string>> m_deferred;  // printed once the question is answered
     platform::TerminalQuestion m_question;
     const bool m_askOnTerminal;
     const bool m_progress;
+    const bool m_stdoutIsTerminal;
     enum class Standing { Ask, All, None } m_standing = Standing::Ask;
 
     const std::size_t m_files;

@@ -160,16 +160,18 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
 
     std::vector<BatchItem> items;
     std::map<std::string, std::string> taken;  // destination place -> the source that has it
+    std::vector<std::string> places(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
         const Found& file = found[i];
-        BatchItem item{file.path, {}, file.refusal, sizes[i]};
+        BatchItem item{file.path, {}, file.refusal, sizes[i], identities[i]};
         if (item.refusal.empty() && file.relative.empty()) item.refusal = "no file name to give the result";
         if (item.refusal.empty()) {
             item.destination = DestinationFor(options, file);
             const auto& source = identities[i];
             const auto there = platform::IdentityOf(item.destination);
             const auto other = there ? sourceFiles.find(*there) : sourceFiles.end();
-            const auto [slot, fresh] = taken.emplace(PlaceKey(item.destination), file.path);
+            places[i] = PlaceKey(item.destination);
+            const auto [slot, fresh] = taken.emplace(places[i], file.path);
             if (!fresh) {
                 item.refusal = "its destination " + item.destination + " is already that of " + slot->second;
             } else if (other != sourceFiles.end() && there != source) {
@@ -177,6 +179,21 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
             }
         }
         items.push_back(std::move(item));
+    }
+
+    // A source that is another item's destination would be read before or
+    // after that item writes it, as the jobs happen to run: it is refused,
+    // so that every run of the same command does the same.
+    std::map<std::string, std::size_t> destinations;  // place -> the item that writes it
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].refusal.empty()) destinations.emplace(places[i], i);
+    }
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].refusal.empty() || items[i].source.empty()) continue;
+        const auto writer = destinations.find(PlaceKey(items[i].source));
+        if (writer != destinations.end() && writer->second != i) {
+            items[i].refusal = "it is the destination of " + items[writer->second].source;
+        }
     }
     return items;
 }

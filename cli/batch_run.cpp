@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "engine/exec_thread.h"
+#include "engine/job_notices.h"
+#include "platform/replacement_file.h"
 
 namespace pictrim::cli {
 
@@ -13,9 +15,14 @@ BatchRun::BatchRun(const CliOptions& options, const std::vector<BatchItem>& item
     : m_options(options), m_items(items), m_console(console), m_notices(items.size()) {}
 
 BatchRun::Counts BatchRun::Run() {
-    if (m_options.targetDirectory) {
-        std::error_code ec;  // a folder that cannot be made is told per file, when its job cannot open
-        std::filesystem::create_directories(*m_options.targetDirectory, ec);
+    {
+        // A source may look like an abandoned temporary file of a folder
+        // the run writes to; it is the run's, not litter.
+        std::vector<platform::FileIdentity> sources;
+        for (const BatchItem& item : m_items) {
+            if (item.identity) sources.push_back(*item.identity);
+        }
+        platform::ReplacementFile::SpareFromCleanUp(sources);
     }
     {
         platform::CommitGroup commits;
@@ -67,7 +74,7 @@ void BatchRun::Work(platform::CommitGroup& commits) {
 
 void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
     const BatchItem& item = m_items[index];
-    m_notices[index] = std::make_unique<FileNotices>(m_console, item);
+    m_notices[index] = std::make_unique<FileNotices>(m_console, item, commits);
     FileNotices& notices = *m_notices[index];
     if (!item.refusal.empty()) {
         notices.ShowNotice({item.refusal, {}, platform::NoticeButtons::Ok, platform::NoticeIcon::None,
@@ -76,11 +83,22 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
         return;
     }
     m_console.Started(item);
-    // The mirrored tree is made as it is needed; a folder that cannot be
-    // made is told by the job, which cannot open the destination.
-    std::error_code ec;
-    const std::filesystem::path folder = std::filesystem::path(item.destination).parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    // The target folder and the mirrored tree are made as they are needed.
+    // One that cannot be made is told by the job, which cannot open the
+    // destination; one made but not flushed could vanish in a power cut
+    // with the files reported done inside.
+    const std::string folder = std::filesystem::path(item.destination).parent_path().string();
+    bool folderKept = true;
+    if (!folder.empty()) {
+        std::lock_guard lock(m_folderMutex);
+        std::error_code ec;
+        folderKept = platform::ReplacementFile::MakeFolders(folder) || !std::filesystem::is_directory(folder, ec);
+    }
+    if (!folderKept) {
+        notices.ShowNotice(notices::WriteFailure(item.destination));
+        m_console.Finished(item);
+        return;
+    }
 
     CExecThread job({&notices, item.source, item.destination, nullptr, m_options.percent, m_options.ratioIndex,
                      m_options.preserveTimestamps, &commits});

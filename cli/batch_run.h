@@ -44,6 +44,7 @@ private:
     std::vector<std::unique_ptr<FileNotices>> m_notices;
     std::atomic<std::size_t> m_next{0};
 
+    std::mutex m_folderMutex;  // a folder is made, and flushed, by one job while the others wait
     std::mutex m_mutex;
     bool m_stopping = false;
     std::set<std::shared_ptr<platform::ThreadLifetime>> m_running;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "cli_options.h"
 #include "engine/exec_thread.h"
 #include "pictrim_version.h"
+#include "platform/open_failures.h"
 #include "platform/replacement_file.h"
 #include "platform/standard_streams.h"
 #include "platform/stop_signals.h"
@@ -69,7 +71,9 @@ void PrintUsage() {
 }
 
 int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signals) {
-    pictrim::platform::TerminalNotices notices(options.answer, stdin, stdout, stderr, ::isatty(STDIN_FILENO) == 1);
+    pictrim::platform::TerminalNotices notices(
+        options.answer, stdin, stdout, stderr,
+        {::isatty(STDIN_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1, ::isatty(STDERR_FILENO) == 1});
     auto* worker = new pictrim::CExecThread({&notices, options.source, options.destination, nullptr, options.percent,
                                              options.ratioIndex, options.preserveTimestamps, nullptr});
     const auto lifetime = worker->Lifetime();
@@ -86,24 +90,36 @@ int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signal
     worker->ResumeThread();
     lifetime->WaitForEnd();
     signals.OnStop([] {});  // too late to stop anything: only noted
-    if (signals.Received()) return kExitInterrupted;
-    return notices.CompletionShown() ? kExitConverted : kExitNotConverted;
+    // A stop that came too late to keep the old file is no interruption:
+    // the new one is in place, and the status says so.
+    if (notices.CompletionShown()) return kExitConverted;
+    return signals.Received() ? kExitInterrupted : kExitNotConverted;
 }
 
-// What a run would do, by name only: nothing is read or written.
+// What a run would do, by the same look at each destination as the run's
+// own, folders it would make included: nothing is read or written.
 int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
-    using State = pictrim::platform::ReplacementFile::State;
+    using Destination = pictrim::platform::ReplacementFile;
+    using State = Destination::State;
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const auto print = [terminal](const std::string& line) {
+        std::printf("%s\n", (terminal ? pictrim::platform::ShownOnTerminal(line) : line).c_str());
+    };
     std::size_t convert = 0, skip = 0, refuse = 0;
     for (const BatchItem& item : items) {
         if (!item.refusal.empty()) {
-            std::printf("%s: refused: %s\n", item.source.c_str(), item.refusal.c_str());
+            print(item.source + ": refused: " + item.refusal);
             ++refuse;
             continue;
         }
-        const State state = pictrim::platform::ReplacementFile::Examine(
-            item.destination, pictrim::platform::IdentityOf(item.source));
+        State state = Destination::Examine(item.destination, pictrim::platform::IdentityOf(item.source));
+        if (state == State::FolderUnusable) {
+            // The run makes the folders a destination needs.
+            const std::string folder = std::filesystem::path(item.destination).parent_path().string();
+            if (Destination::CanMakeIn(folder.empty() ? "." : folder)) state = State::Absent;
+        }
         const char* what = "";
-        if (state == State::Unusable || state == State::SameAsSource) {
+        if (state == State::Unusable || state == State::SameAsSource || state == State::FolderUnusable) {
             what = ": refused: the destination cannot be written";
             ++refuse;
         } else if (state == State::Replaceable && options.answer != Preset::Yes) {
@@ -114,7 +130,7 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
             what = state == State::Replaceable ? " (exists: would be replaced)" : "";
             ++convert;
         }
-        std::printf("%s -> %s%s\n", item.source.c_str(), item.destination.c_str(), what);
+        print(item.source + " -> " + item.destination + what);
     }
     std::fprintf(stderr, "pictrim-cli: dry run: %zu to convert, %zu to skip, %zu refused\n", convert, skip, refuse);
     return refuse == 0 ? kExitConverted : kExitNotConverted;
@@ -141,6 +157,7 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
     std::snprintf(summary, sizeof summary, "pictrim-cli: %zu converted, %zu skipped, %zu refused, %zu failed in %.2f s",
                   counts.converted, counts.skipped, counts.refused, counts.failed, seconds);
     std::string line = summary;
+    if (pictrim::platform::DescriptorsRanShort()) line += "; too many open files (fewer -j, or a higher ulimit -n)";
     if (signals.Received()) line += "; interrupted, " + std::to_string(counts.notDone) + " not done";
     console.Summary(line);
     if (signals.Received()) return kExitInterrupted;

@@ -7,6 +7,7 @@
 #include "band_conversion.h"
 #include "band_plan.h"
 #include "job_notices.h"
+#include "platform/open_failures.h"
 #include "platform/path_checks.h"
 #include "platform/replacement_file.h"
 #include "platform/source_file.h"
@@ -15,6 +16,18 @@
 namespace pictrim {
 
 using platform::NoticeAnswer;
+
+namespace {
+
+// An open that failed for want of file descriptors is a failure of the run,
+// not a refusal of the file.
+platform::Notice CannotOpen(const std::string& path) {
+    platform::Notice notice = notices::OpenFailure(path);
+    if (platform::TakeDescriptorShortage()) notice.kind = platform::NoticeKind::Failure;
+    return notice;
+}
+
+}  // namespace
 
 CExecThread::CExecThread(JobParams params)
     : m_hWndOwner(params.owner),
@@ -62,8 +75,10 @@ void CExecThread::ConversionJob() {
     m_bBusy = 1;
     EnableExecute(false);
     // RunSteps releases its files and buffers before it returns, so the done
-    // notice comes only for a destination that is complete and closed.
-    if (RunSteps()) Tell(notices::Done());
+    // notice comes only for a destination that is complete and closed. It
+    // is told even after a stop: the file is in place, and whoever waits
+    // must not take the old one for kept.
+    if (RunSteps() && m_hWndOwner != nullptr) m_hWndOwner->ShowNotice(notices::Done());
     EnableExecute(true);
     m_bBusy = 0;
 }
@@ -71,6 +86,7 @@ void CExecThread::ConversionJob() {
 bool CExecThread::RunSteps() {
     constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
     const std::stop_token stop = StopToken();
+    platform::TakeDescriptorShortage();  // no note of an earlier job on this thread
 
     // Nothing is written to the destination before the source has passed
     // every check below; a refusal leaves it exactly as it was. Nobody is
@@ -78,7 +94,7 @@ bool CExecThread::RunSteps() {
     using Destination = platform::ReplacementFile;
     const Destination::State found = Destination::Examine(m_strDstPath, platform::IdentityOf(m_strSrcPath));
     if (found == Destination::State::SameAsSource || found == Destination::State::Unusable) {
-        Tell(notices::OpenFailure(m_strDstPath));
+        Tell(CannotOpen(m_strDstPath));
         return false;
     }
     const bool mayReplace = found == Destination::State::Replaceable;
@@ -86,7 +102,7 @@ bool CExecThread::RunSteps() {
 
     platform::SourceFile source;
     if (!source.Open(m_strSrcPath)) {
-        Tell(notices::OpenFailure(m_strSrcPath));
+        Tell(CannotOpen(m_strSrcPath));
         return false;
     }
     std::array<std::uint8_t, kHeaderBytes> header{};
@@ -143,7 +159,7 @@ bool CExecThread::RunSteps() {
     case Destination::OpenResult::Opened: break;
     case Destination::OpenResult::NameTaken: Tell(notices::NameTaken(m_strDstPath)); return false;
     case Destination::OpenResult::SameAsSource:
-    case Destination::OpenResult::Unusable: Tell(notices::OpenFailure(m_strDstPath)); return false;
+    case Destination::OpenResult::Unusable: Tell(CannotOpen(m_strDstPath)); return false;
     }
 
     std::array<std::uint8_t, kHeaderBytes> outHeader{};
@@ -174,11 +190,21 @@ bool CExecThread::RunSteps() {
     if (m_pCommits != nullptr) {
         // Made durable together with other files; the outcome is told from
         // there, once the file is in place.
-        m_pCommits->Submit(std::move(destination), [owner = m_hWndOwner, path = m_strDstPath](auto committed) {
-            if (owner != nullptr) owner->ShowNotice(notices::AfterCommit(committed, path));
-        });
+        m_pCommits->Submit(
+            std::move(destination),
+            [owner = m_hWndOwner, path = m_strDstPath](auto committed) {
+                if (owner != nullptr) owner->ShowNotice(notices::AfterCommit(committed, path));
+            },
+            m_strSrcPath);
         return false;
     }
+    if (!destination.FinishFlush()) {
+        Tell(notices::WriteFailure(m_strDstPath));
+        return false;
+    }
+    // The point of no return: a stop from here on lets the file take its
+    // place and be reported done, so that what is told is what is on disk.
+    if (stop.stop_requested()) return false;
     const Destination::CommitResult committed = destination.Commit();
     if (committed != Destination::CommitResult::Committed) {
         Tell(notices::AfterCommit(committed, m_strDstPath));

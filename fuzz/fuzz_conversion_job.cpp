@@ -2,8 +2,10 @@
 // conversion job at every ratio. Whatever the bytes, the job ends idle with
 // one notice, touches no memory it does not own, and leaves either nothing or
 // a complete destination, exactly as long as its header says.
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,13 +30,48 @@ struct CountingNotices : NoticeOwner {
     bool completed = false;
 };
 
+const std::string kPrefix = "pictrim-fuzz-";
+
+// The working folders of harnesses that died without removing theirs (a
+// sanitizer's report ends the process at once): "pictrim-fuzz-<pid>-..."
+// whose process is gone.
+void RemoveDeadHarnessFolders(const fs::path& base) {
+    std::error_code ec;
+    for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kPrefix, 0) != 0) continue;
+        const long pid = std::strtol(name.c_str() + kPrefix.size(), nullptr, 10);
+        std::error_code ignored;
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fs::remove_all(it->path(), ignored);
+    }
+}
+
 // In memory-backed storage: flushing to a disk would slow every run a
-// thousandfold and find nothing more.
-const fs::path kDir = [] {
-    std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/pictrim-fuzz-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    return fs::path(pattern);
-}();
+// thousandfold and find nothing more. Removed when the harness ends, and
+// before it reports a finding (libFuzzer keeps the input itself).
+struct WorkFolder {
+    WorkFolder() {
+        const fs::path base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        RemoveDeadHarnessFolders(base);
+        std::string pattern = (base / (kPrefix + std::to_string(getpid()) + "-XXXXXX")).string();
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        path = pattern;
+    }
+    ~WorkFolder() { Remove(); }
+    void Remove() const {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    fs::path path;
+};
+
+const WorkFolder kWork;
+const fs::path& kDir = kWork.path;
+
+[[noreturn]] void Finding() {
+    kWork.Remove();
+    std::abort();
+}
 
 }  // namespace
 
@@ -47,11 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         pictrim::CExecThread job({&notices, src, dst, nullptr, pictrim::RatioList[index].percent, index});
         job.ConversionJob();
         std::ifstream out(dst, std::ios::binary);
-        if (notices.shown != 1 || job.m_bBusy != 0 || out.is_open() != notices.completed) std::abort();
+        if (notices.shown != 1 || job.m_bBusy != 0 || out.is_open() != notices.completed) Finding();
         unsigned char h[6] = {};
-        if (out.is_open() && !out.read(reinterpret_cast<char*>(h), 6)) std::abort();
+        if (out.is_open() && !out.read(reinterpret_cast<char*>(h), 6)) Finding();
         const std::uintmax_t declared = h[2] | (h[3] << 8) | (h[4] << 16) | (std::uintmax_t{h[5]} << 24);
-        if (out.is_open() && declared != fs::file_size(dst)) std::abort();
+        if (out.is_open() && declared != fs::file_size(dst)) Finding();
     }
     return 0;
 }

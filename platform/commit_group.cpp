@@ -1,11 +1,37 @@
 #include "commit_group.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <new>
 #include <set>
 #include <system_error>
 #include <vector>
 
 namespace pictrim::platform {
+
+namespace {
+
+// Folder and name of a path, the name folded to lower case (ASCII: the
+// folding every case-ignoring file system shares).
+std::pair<std::string, std::string> FoldedPlace(const std::string& path) {
+    const std::filesystem::path p(path);
+    std::string name = p.filename().string();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    return {p.parent_path().string(), name};
+}
+
+// Whether `folder` lists an entry spelled exactly `name`.
+bool Lists(const std::string& folder, const std::string& name) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->path().filename() == name) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 CommitGroup::CommitGroup(std::size_t maxWaiting) : m_maxWaiting(maxWaiting) {
     try {
@@ -24,21 +50,65 @@ CommitGroup::~CommitGroup() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-void CommitGroup::Submit(ReplacementFile file, Done done) {
+void CommitGroup::Submit(ReplacementFile file, Done done, std::string label) {
     file.StartFlush();  // the disk starts on it while the group before is flushed
     if (m_thread.joinable()) {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_waiting.size() < m_maxWaiting; });
         try {
             // Nothing is moved from file or done unless the room was had.
-            m_waiting.emplace_back(std::move(file), std::move(done));
+            m_waiting.emplace_back(std::move(file), std::move(done), std::move(label));
             lock.unlock();
             m_changed.notify_all();
             return;
         } catch (const std::bad_alloc&) {
         }
     }
-    done(file.Commit());
+    // No thread, or no memory for the queue: committed here, alone.
+    ReplacementFile::CommitResult result = file.FinishFlush() ? Publish(file, label) : ReplacementFile::CommitResult::Failed;
+    if (result == ReplacementFile::CommitResult::Committed && !ReplacementFile::SyncFolder(file.Folder())) {
+        result = ReplacementFile::CommitResult::Failed;
+    }
+    done(result);
+}
+
+std::optional<std::string> CommitGroup::PlacedAt(const std::string& path) const {
+    std::lock_guard lock(m_placedMutex);
+    return PlacedAtLocked(path);
+}
+
+std::optional<std::string> CommitGroup::PlacedAtLocked(const std::string& path) const {
+    const auto there = IdentityOf(path);
+    if (!there) return std::nullopt;
+    if (const auto it = m_placed.find(*there); it != m_placed.end()) return it->second;
+    // A name that differs from a placed one in case only, and that the
+    // folder does not hold as spelled, is that file under the folder's rules.
+    const auto [folder, folded] = FoldedPlace(path);
+    const auto it = m_placedNames.find({folder, folded});
+    if (it == m_placedNames.end()) return std::nullopt;
+    const auto& [name, label] = it->second;
+    if (name == std::filesystem::path(path).filename().string() || !Lists(folder, name)) return std::nullopt;
+    return label;
+}
+
+// Under the lock from the look at the name to the record of the new file,
+// so that PlacedFor never misses a file that is already in place.
+ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const std::string& label) {
+    std::lock_guard lock(m_placedMutex);
+    if (PlacedAtLocked(file.TargetPath())) {
+        file.Discard();
+        return ReplacementFile::CommitResult::NameTaken;
+    }
+    const ReplacementFile::CommitResult result = file.Publish();
+    if (result == ReplacementFile::CommitResult::Committed) {
+        try {
+            m_placed.emplace(file.Published(), label);
+            const auto place = FoldedPlace(file.TargetPath());
+            m_placedNames.emplace(place, std::pair(std::filesystem::path(file.TargetPath()).filename().string(), label));
+        } catch (const std::bad_alloc&) {  // in place all the same; only not known as the group's
+        }
+    }
+    return result;
 }
 
 void CommitGroup::Drain() {
@@ -76,11 +146,20 @@ void CommitGroup::CommitTogether(std::deque<Entry>& group) {
     std::set<std::string> folders;
     for (std::size_t i = 0; i < group.size(); ++i) {
         if (results[i] != ReplacementFile::CommitResult::Committed) continue;
-        results[i] = group[i].file.Publish();
+        results[i] = Publish(group[i].file, group[i].label);
         if (results[i] == ReplacementFile::CommitResult::Committed) folders.insert(group[i].file.Folder());
     }
-    for (const std::string& folder : folders) ReplacementFile::SyncFolder(folder);
-    for (std::size_t i = 0; i < group.size(); ++i) group[i].done(results[i]);
+    // A name whose folder could not be flushed may not survive a power cut.
+    std::set<std::string> unsynced;
+    for (const std::string& folder : folders) {
+        if (!ReplacementFile::SyncFolder(folder)) unsynced.insert(folder);
+    }
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        if (results[i] == ReplacementFile::CommitResult::Committed && unsynced.count(group[i].file.Folder()) != 0) {
+            results[i] = ReplacementFile::CommitResult::Failed;
+        }
+        group[i].done(results[i]);
+    }
 }
 
 }  // namespace pictrim::platform

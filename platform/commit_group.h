@@ -4,8 +4,12 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "replacement_file.h"
 
@@ -18,6 +22,8 @@ namespace pictrim::platform {
 // the others), then put in place, then every folder of the group is flushed
 // once. A name points to a new file only after its data is durable, so a
 // power cut leaves every destination as it was or complete, as Commit does.
+// A file the group has put in place is never replaced by another of its
+// files: in a folder that ignores case, "a.bmp" and "A.bmp" are one name.
 class CommitGroup {
 public:
     using Done = std::function<void(ReplacementFile::CommitResult)>;
@@ -28,20 +34,35 @@ public:
     CommitGroup& operator=(const CommitGroup&) = delete;
 
     // Takes a written file; `done` is called, on the group's thread, once
-    // the file is in place and durable or has failed. Waits while
-    // maxWaiting files are waiting already: each holds a descriptor.
-    void Submit(ReplacementFile file, Done done);
+    // the file is in place and durable or has failed (NameTaken when its
+    // name holds a file of the group's). `label` names the file's origin
+    // for PlacedAt. Waits while maxWaiting files are waiting already: each
+    // holds a descriptor.
+    void Submit(ReplacementFile file, Done done, std::string label = {});
     // Returns when everything handed in so far is done.
     void Drain();
+    // The label of the file under `path` if the group put it there
+    // (durable or not yet); none for any other file or none at all.
+    std::optional<std::string> PlacedAt(const std::string& path) const;
 
 private:
     struct Entry {
-        Entry(ReplacementFile&& f, Done&& d) : file(std::move(f)), done(std::move(d)) {}
+        Entry(ReplacementFile&& f, Done&& d, std::string&& l) : file(std::move(f)), done(std::move(d)), label(std::move(l)) {}
         ReplacementFile file;
         Done done;
+        std::string label;
     };
     void Run();
-    static void CommitTogether(std::deque<Entry>& group);
+    void CommitTogether(std::deque<Entry>& group);
+    ReplacementFile::CommitResult Publish(ReplacementFile& file, const std::string& label);
+    std::optional<std::string> PlacedAtLocked(const std::string& path) const;  // m_placedMutex held
+
+    // What the group has put in place, with the labels: by identity, and by
+    // folder and name folded to lower case, for folders that ignore case and
+    // give each spelling of a name an identity of its own (FAT through FUSE).
+    mutable std::mutex m_placedMutex;
+    std::map<FileIdentity, std::string> m_placed;
+    std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> m_placedNames;  // -> name, label
 
     const std::size_t m_maxWaiting;
     std::mutex m_mutex;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "path_checks.h"
 
@@ -21,10 +22,11 @@ class ReplacementFile {
 public:
     // What is under a destination path, as far as writing it goes.
     enum class State {
-        Absent,        // nothing: a new file will be made
-        Replaceable,   // a regular file (or a link to one) that may be replaced
-        SameAsSource,  // the source itself, however spelled
-        Unusable,      // a folder, device, dangling link, read-only file or folder
+        Absent,          // nothing: a new file will be made
+        Replaceable,     // a regular file (or a link to one) that may be replaced
+        SameAsSource,    // the source itself, however spelled
+        Unusable,        // a folder, device, dangling link, read-only file or its folder
+        FolderUnusable,  // nothing, and its folder is missing or takes no new file
     };
     enum class OpenResult {
         Opened,
@@ -44,6 +46,16 @@ public:
     // Looks without touching anything, so that a question about replacing
     // is asked only where the answer can be carried out.
     static State Examine(const std::string& path, const std::optional<FileIdentity>& source);
+    // Whether a new file could be made in `folder`, making the folders that
+    // are missing first. Touches nothing.
+    static bool CanMakeIn(const std::string& folder);
+    // Makes the missing folders of `folder`, each made durable in its parent
+    // before the next, so that a file reported done inside cannot vanish with
+    // its folder in a power cut. False when one cannot be made or flushed.
+    static bool MakeFolders(const std::string& folder);
+    // The clean-up of abandoned temporary files never takes these, whatever
+    // their names: the sources of the run. Adds to those given before.
+    static void SpareFromCleanUp(const std::vector<FileIdentity>& files);
 
     // A symbolic link is followed: the file it names is the one replaced.
     // Without mayReplace an existing file is never replaced, neither here
@@ -68,20 +80,27 @@ public:
     bool FinishFlush();
     CommitResult Publish();
     const std::string& Folder() const { return m_folder; }
-    static void SyncFolder(const std::string& folder);
+    const std::string& TargetPath() const { return m_target; }
+    // The file now in place, once Publish has put it there.
+    const FileIdentity& Published() const { return m_published; }
+    // False when the folder could not be flushed: what was put in it may not
+    // survive a power cut.
+    static bool SyncFolder(const std::string& folder);
 
 private:
     struct Target;
     static State Inspect(const std::string& path, const std::optional<FileIdentity>& source, Target& target);
-    bool CreateTemporary();
+    bool CreateTemporary(const FileIdentity& source);
     CommitResult LinkIntoPlace();
     CommitResult PlaceNewName(const std::string& from);
+    static bool PlaceWithoutReplacing(const std::string& from, const std::string& to);
 
     int m_fd = -1;
     std::string m_target;
     std::string m_folder;
     std::string m_namedTemp;  // empty for an unnamed temporary file
     bool m_replacing = false;
+    FileIdentity m_published;
     mode_t m_mode = 0;
     uid_t m_uid = 0;
     gid_t m_gid = 0;

@@ -5,14 +5,35 @@
 
 namespace pictrim::platform {
 
+std::string ShownOnTerminal(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080 to U+009F in UTF-8
+            shown += '?';
+            ++i;
+        } else {
+            shown += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
 TerminalNotices::TerminalNotices(PresetAnswer preset, std::FILE* in, std::FILE* out, std::FILE* err,
-                                 bool inIsTerminal)
-    : m_preset(preset), m_out(out), m_err(err), m_inIsTerminal(inIsTerminal), m_question(::fileno(in)) {}
+                                 Terminals terminals)
+    : m_preset(preset), m_out(out), m_err(err), m_terminals(terminals), m_question(::fileno(in)) {}
+
+std::string TerminalNotices::Line(const Notice& notice, std::FILE* stream) const {
+    const std::string line = notice.caption + ": " + notice.text;
+    return (stream == m_out ? m_terminals.out : m_terminals.err) ? ShownOnTerminal(line) : line;
+}
 
 NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
     if (notice.buttons == NoticeButtons::YesNo) return Ask(notice);
     std::FILE* stream = notice.kind == NoticeKind::Completion ? m_out : m_err;
-    std::fprintf(stream, "%s: %s\n", notice.caption.c_str(), notice.text.c_str());
+    std::fprintf(stream, "%s\n", Line(notice, stream).c_str());
     std::fflush(stream);
     if (notice.kind == NoticeKind::Completion) m_completionShown = true;
     return NoticeAnswer::Ok;
@@ -21,8 +42,8 @@ NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
 // An answer given on the command line wins over the terminal: a script
 // that said --no must never be asked, let alone overwrite.
 NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
-    if (m_preset == PresetAnswer::None && m_inIsTerminal) {
-        std::fprintf(m_err, "%s: %s [y/N] ", notice.caption.c_str(), notice.text.c_str());
+    if (m_preset == PresetAnswer::None && m_terminals.in) {
+        std::fprintf(m_err, "%s [y/N] ", Line(notice, m_err).c_str());
         std::fflush(m_err);
         const std::optional<std::string> answer = m_question.ReadLine();
         if (!answer) std::fputc('\n', m_err);  // Ctrl-D or Ctrl-C: end the prompt's line
@@ -31,7 +52,7 @@ NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
         const bool yes = first != std::string::npos && std::tolower(static_cast<unsigned char>(line[first])) == 'y';
         return yes ? NoticeAnswer::Yes : NoticeAnswer::No;
     }
-    std::fprintf(m_err, "%s: %s\n", notice.caption.c_str(), notice.text.c_str());
+    std::fprintf(m_err, "%s\n", Line(notice, m_err).c_str());
     switch (m_preset) {
     case PresetAnswer::Yes:
         std::fprintf(m_err, "pictrim-cli: answered yes (--yes)\n");

@@ -1,11 +1,17 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "notice.h"
 #include "terminal_question.h"
 
 namespace pictrim::platform {
+
+// The text as it may reach a terminal: control characters (C0, DEL, C1),
+// which a file name may hold and which would steer the terminal, shown as
+// '?'. Output that is not a terminal keeps names exact, for scripts.
+std::string ShownOnTerminal(const std::string& text);
 
 // Notices on a terminal: completion on stdout, everything else on stderr,
 // each as "Pictrim: <text>". A preset answer decides every question; without
@@ -15,7 +21,12 @@ class TerminalNotices : public NoticeOwner {
 public:
     enum class PresetAnswer { None, Yes, No };
 
-    TerminalNotices(PresetAnswer preset, std::FILE* in, std::FILE* out, std::FILE* err, bool inIsTerminal);
+    // Which of the three streams are terminals.
+    struct Terminals {
+        bool in = false, out = false, err = false;
+    };
+
+    TerminalNotices(PresetAnswer preset, std::FILE* in, std::FILE* out, std::FILE* err, Terminals terminals);
 
     NoticeAnswer ShowNotice(const Notice& notice) override;
     bool CompletionShown() const { return m_completionShown; }
@@ -24,11 +35,13 @@ public:
 
 private:
     NoticeAnswer Ask(const Notice& notice);
+    // "<caption>: <text>", shown safely when the stream is a terminal.
+    std::string Line(const Notice& notice, std::FILE* stream) const;
 
     PresetAnswer m_preset;
     std::FILE* m_out;
     std::FILE* m_err;
-    bool m_inIsTerminal;
+    Terminals m_terminals;
     bool m_completionShown = false;
     TerminalQuestion m_question;
 };

@@ -17,5 +17,10 @@ extra=()
 for d in ../shared/bmpsuite/g ../shared/bmpsuite/q ../shared/bmpsuite/b; do
   [ -d "$d" ] && extra+=("$d")
 done
+# The harness removes its working folder in /dev/shm when it ends; after a
+# sanitizer's report, which ends it at once, this script does.
 build-fuzz/fuzz/fuzz_conversion_job -max_total_time="$seconds" -print_final_stats=1 -timeout=20 \
-  -artifact_prefix=build-fuzz/artifacts/ build-fuzz/corpus "${extra[@]}"
+  -artifact_prefix=build-fuzz/artifacts/ build-fuzz/corpus "${extra[@]}" &
+pid=$!
+trap 'rm -rf /dev/shm/pictrim-fuzz-"$pid"-* /tmp/pictrim-fuzz-"$pid"-*' EXIT
+wait "$pid"

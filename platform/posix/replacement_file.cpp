@@ -13,9 +13,12 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <ctime>
 #include <random>
 #include <set>
 #include <utility>
+
+#include "open_failures.h"
 
 namespace pictrim::platform {
 
@@ -47,34 +50,61 @@ std::string TempNameIn(const std::string& folder, std::uint64_t inode) {
     return folder + name;
 }
 
-// A named temporary file is created under a name no clean-up takes, and
-// given its lasting name only once its writer holds the lock.
+constexpr char kFreshPrefix[] = ".pictrim-new-";
+constexpr std::size_t kFreshPrefixLength = sizeof kFreshPrefix - 1;
+
+// A named temporary file is created under this name and given its lasting
+// one at once, before anything is written, once its writer holds the lock.
+// ".pictrim-new-<seconds>-<random>": the name carries the time it was
+// made, which the file's own time must match for a clean-up to take it.
 std::string FreshNameIn(const std::string& folder) {
-    char name[48];
-    std::snprintf(name, sizeof name, "/%snew-%016llx", kTempPrefix, static_cast<unsigned long long>(RandomBits()));
+    char name[64];
+    std::snprintf(name, sizeof name, "/%s%016llx-%08x", kFreshPrefix,
+                  static_cast<unsigned long long>(std::time(nullptr)), static_cast<unsigned>(RandomBits()));
     return folder + name;
 }
 
-// True for a name TempNameIn gave a file with this inode.
-bool IsTempNameOf(const char* name, std::uint64_t inode) {
-    constexpr std::size_t kLength = kPrefixLength + 16 + 1 + 8;
-    if (std::strncmp(name, kTempPrefix, kPrefixLength) != 0 || std::strlen(name) != kLength) return false;
-    const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
-    const char* digits = name + kPrefixLength;
-    if (!std::all_of(digits, digits + 16, hex) || digits[16] != '-' || !std::all_of(digits + 17, digits + 25, hex)) {
-        return false;
-    }
-    return std::strtoull(std::string(digits, 16).c_str(), nullptr, 16) == inode;
+bool IsHex(const char* digits, std::size_t count) {
+    return std::all_of(digits, digits + count, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
+
+// The 16 hex digits after `prefix` in a name of the form
+// "<prefix><16 hex>-<8 hex>", or none.
+std::optional<std::uint64_t> NumberIn(const char* name, const char* prefix, std::size_t prefixLength) {
+    if (std::strncmp(name, prefix, prefixLength) != 0 || std::strlen(name) != prefixLength + 16 + 1 + 8) {
+        return std::nullopt;
+    }
+    const char* digits = name + prefixLength;
+    if (!IsHex(digits, 16) || digits[16] != '-' || !IsHex(digits + 17, 8)) return std::nullopt;
+    return std::strtoull(std::string(digits, 16).c_str(), nullptr, 16);
+}
+
+// True for a file this program made and abandoned: one TempNameIn named
+// after its own inode, or one FreshNameIn named after the moment it was
+// made, still empty (it is renamed before anything is written) and older
+// than a writer needs to lock and rename it. A look-alike of somebody
+// else's would need its own inode or its own birth second in its name.
+bool IsAbandonedTemporary(const char* name, const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) return false;
+    if (const auto inode = NumberIn(name, kTempPrefix, kPrefixLength)) return *inode == st.st_ino;
+    const auto made = NumberIn(name, kFreshPrefix, kFreshPrefixLength);
+    if (!made || st.st_size != 0) return false;
+    const auto seconds = static_cast<long long>(st.st_mtim.tv_sec), named = static_cast<long long>(*made);
+    // FAT keeps times to 2 seconds; a slow creation may take a few more.
+    return seconds >= named - 2 && seconds <= named + 10 && std::time(nullptr) - seconds > 60;
+}
+
+std::mutex g_spareMutex;
+std::set<FileIdentity> g_spared;  // sources of the run, whatever their names
 
 // A run killed while its file had a name (the moment between naming and
 // renaming it, or all along where the file system has no unnamed files)
 // leaves that file behind; a later run in the folder removes it. Only a
-// file whose name carries its own inode is taken, and only when no writer
-// holds its lock: a live one is locked before it gets such a name. Once
-// per folder and process: a folder of thousands of files is listed once,
-// not once per file.
-void RemoveAbandonedTemporaries(const std::string& folder) {
+// file IsAbandonedTemporary recognises is taken, only when no writer holds
+// its lock (a live one is locked before it gets a lasting name), and never
+// a source of this run or this job's `source`. Once per folder and
+// process: a folder of thousands of files is listed once, not once per file.
+void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& source) {
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) return;
     struct stat st {};
@@ -94,10 +124,12 @@ void RemoveAbandonedTemporaries(const std::string& folder) {
         if (std::strncmp(entry->d_name, kTempPrefix, kPrefixLength) != 0) continue;
         const int fd = ::openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsTempNameOf(entry->d_name, st.st_ino) &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ::unlinkat(dfd, entry->d_name, 0);
+        bool spared = true;
+        if (::fstat(fd, &st) == 0 && IsAbandonedTemporary(entry->d_name, st)) {
+            std::lock_guard lock(g_spareMutex);
+            spared = IdentityOf(st) == source || g_spared.count(IdentityOf(st)) != 0;
         }
+        if (!spared && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(dfd, entry->d_name, 0);
         ::close(fd);
     }
     ::closedir(dir);  // closes dfd too
@@ -115,13 +147,57 @@ bool HasFileName(const std::string& path) {
     return !base.empty() && base != "." && base != "..";
 }
 
+// The kernel's answer, not the mode bits: it knows about root, ACLs,
+// read-only mounts and immutable folders.
+bool FolderTakesNewFiles(const std::string& folder) {
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 }  // namespace
 
-void ReplacementFile::SyncFolder(const std::string& folder) {
+bool ReplacementFile::SyncFolder(const std::string& folder) {
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return;
-    ::fsync(dfd);
+    if (dfd < 0) {
+        NoteOpenFailure(errno);
+        return false;
+    }
+    const bool synced = ::fsync(dfd) == 0;
     ::close(dfd);
+    return synced;
+}
+
+bool ReplacementFile::CanMakeIn(const std::string& folder) {
+    struct stat st {};
+    std::string at = folder;
+    while (::stat(at.c_str(), &st) != 0) {
+        if (errno != ENOENT) return false;
+        const std::string parent = FolderOf(at);
+        if (parent == at) return false;
+        at = parent;
+    }
+    return S_ISDIR(st.st_mode) && FolderTakesNewFiles(at);
+}
+
+bool ReplacementFile::MakeFolders(const std::string& folder) {
+    std::vector<std::string> missing;  // innermost first
+    struct stat st {};
+    for (std::string at = folder; ::stat(at.c_str(), &st) != 0; at = FolderOf(at)) {
+        if (errno != ENOENT || FolderOf(at) == at) return false;
+        missing.push_back(at);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::mkdir(it->c_str(), 0777) != 0) {
+            if (errno == EEXIST) continue;  // made meanwhile: its maker flushes it
+            return false;
+        }
+        if (!SyncFolder(FolderOf(*it))) return false;
+    }
+    return true;
+}
+
+void ReplacementFile::SpareFromCleanUp(const std::vector<FileIdentity>& files) {
+    std::lock_guard lock(g_spareMutex);
+    g_spared.insert(files.begin(), files.end());
 }
 
 ReplacementFile::~ReplacementFile() { Discard(); }
@@ -136,6 +212,7 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     m_folder = std::move(other.m_folder);
     m_namedTemp = std::exchange(other.m_namedTemp, {});
     m_replacing = other.m_replacing;
+    m_published = other.m_published;
     m_mode = other.m_mode;
     m_uid = other.m_uid;
     m_gid = other.m_gid;
@@ -152,7 +229,10 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     struct stat st {};
     if (path.empty() || !HasFileName(path)) return State::Unusable;
     target.path = path;
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? State::Absent : State::Unusable;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) return State::Unusable;
+        return FolderTakesNewFiles(FolderOf(path)) ? State::Absent : State::FolderUnusable;
+    }
     if (S_ISLNK(st.st_mode)) {
         char* resolved = ::realpath(path.c_str(), nullptr);
         if (resolved == nullptr) return State::Unusable;  // dangling or looping link
@@ -167,13 +247,14 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     // read-only mounts and immutable files. Nothing is truncated here. The
     // folder must take a new name too, since the file is replaced by one.
     const int probe = ::open(target.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe < 0) return State::Unusable;
+    if (probe < 0) {
+        NoteOpenFailure(errno);
+        return State::Unusable;
+    }
     ::close(probe);
     const std::string folder = FolderOf(target.path);
     struct stat folderStat {};
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0 || ::stat(folder.c_str(), &folderStat) != 0) {
-        return State::Unusable;
-    }
+    if (!FolderTakesNewFiles(folder) || ::stat(folder.c_str(), &folderStat) != 0) return State::Unusable;
     // In a sticky folder such as /tmp only the owner of the file or of the
     // folder may replace a file; writable to all does not mean ours to rename over.
     const uid_t me = ::geteuid();
@@ -192,7 +273,8 @@ ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const
     Target target;
     switch (Inspect(path, source, target)) {
     case State::SameAsSource: return OpenResult::SameAsSource;
-    case State::Unusable: return OpenResult::Unusable;
+    case State::Unusable:
+    case State::FolderUnusable: return OpenResult::Unusable;
     case State::Replaceable:
         if (!mayReplace) return OpenResult::NameTaken;
         m_replacing = true;
@@ -204,15 +286,18 @@ ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const
     m_mode = target.mode;
     m_uid = target.uid;
     m_gid = target.gid;
-    return CreateTemporary() ? OpenResult::Opened : OpenResult::Unusable;
+    return CreateTemporary(source) ? OpenResult::Opened : OpenResult::Unusable;
 }
 
-bool ReplacementFile::CreateTemporary() {
-    RemoveAbandonedTemporaries(m_folder);
+bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
+    RemoveAbandonedTemporaries(m_folder, source);
     const bool procUsable = ::access("/proc/self/fd", X_OK) == 0;
     if (procUsable) m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (m_fd < 0) {
-        if (procUsable && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+        if (procUsable && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            NoteOpenFailure(errno);
+            return false;
+        }
         // No unnamed files here: a hidden named one, removed on any failure.
         for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
             m_namedTemp = FreshNameIn(m_folder);
@@ -221,6 +306,7 @@ bool ReplacementFile::CreateTemporary() {
             if (m_fd < 0 && errno != EEXIST) break;
         }
         if (m_fd < 0) {
+            NoteOpenFailure(errno);
             m_namedTemp.clear();
             return false;
         }
@@ -229,12 +315,16 @@ bool ReplacementFile::CreateTemporary() {
     // the file, once named, is alive.
     ::flock(m_fd, LOCK_EX | LOCK_NB);
     struct stat st {};
-    if (!m_namedTemp.empty() && ::fstat(m_fd, &st) == 0) {
-        // Locked now: the name a later run may clean up after a kill.
-        const std::string lasting = TempNameIn(m_folder, st.st_ino);
-        if (::renameat2(AT_FDCWD, m_namedTemp.c_str(), AT_FDCWD, lasting.c_str(), RENAME_NOREPLACE) == 0) {
-            m_namedTemp = lasting;
+    if (!m_namedTemp.empty()) {
+        // Locked now: the name a later run may clean up after a kill. Data
+        // is written only under it, so that a leftover is never an unknown
+        // file with content.
+        const std::string lasting = ::fstat(m_fd, &st) == 0 ? TempNameIn(m_folder, st.st_ino) : std::string();
+        if (lasting.empty() || !PlaceWithoutReplacing(m_namedTemp, lasting)) {
+            Discard();
+            return false;
         }
+        m_namedTemp = lasting;
     }
     if (m_replacing) {
         // A replaced file keeps its owner (where we may set it) and its mode.
@@ -270,19 +360,30 @@ bool ReplacementFile::Write(const void* data, std::size_t count) {
 // A new file takes its name only while the name is free: one that appeared
 // meanwhile belongs to somebody who was never asked.
 ReplacementFile::CommitResult ReplacementFile::PlaceNewName(const std::string& from) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) == 0) {
-        m_namedTemp.clear();
-        return CommitResult::Committed;
-    }
-    if (errno == EEXIST) return CommitResult::NameTaken;
-    if (errno != EINVAL && errno != ENOSYS) return CommitResult::Failed;
-    // No such rename on this file system: a hard link refuses a taken name too.
-    if (::link(from.c_str(), m_target.c_str()) != 0) {
-        return errno == EEXIST ? CommitResult::NameTaken : CommitResult::Failed;
-    }
-    ::unlink(from.c_str());
+    if (!PlaceWithoutReplacing(from, m_target)) return errno == EEXIST ? CommitResult::NameTaken : CommitResult::Failed;
     m_namedTemp.clear();
     return CommitResult::Committed;
+}
+
+// Renames `from` to `to` unless `to` exists (errno EEXIST then), with the
+// strongest means the file system has: a rename that refuses a taken name;
+// else a hard link, which refuses one too; else (FAT through FUSE, for
+// one) a plain rename right after seeing the name free, which only a file
+// made at that very instant by another program could lose to.
+bool ReplacementFile::PlaceWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT && ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
@@ -341,6 +442,8 @@ ReplacementFile::CommitResult ReplacementFile::Publish() {
         Discard();
         return result;
     }
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0) m_published = IdentityOf(st);
     ::close(std::exchange(m_fd, -1));  // the data is already on disk; close has nothing left to report
     return result;
 }
@@ -348,7 +451,7 @@ ReplacementFile::CommitResult ReplacementFile::Publish() {
 ReplacementFile::CommitResult ReplacementFile::Commit() {
     if (!FinishFlush()) return CommitResult::Failed;
     const CommitResult result = Publish();
-    if (result == CommitResult::Committed) SyncFolder(m_folder);
+    if (result == CommitResult::Committed && !SyncFolder(m_folder)) return CommitResult::Failed;
     return result;
 }
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "open_failures.h"
+
 namespace pictrim::platform {
 
 namespace {
@@ -21,7 +23,10 @@ bool SourceFile::Open(const std::string& path) {
     Close();
     // O_NONBLOCK so that a FIFO under the path cannot hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        NoteOpenFailure(errno);
+        return false;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
