@@ -1,9 +1,14 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
-#include <filesystem>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <random>
 #include <tuple>
 
@@ -17,16 +22,28 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using testing::HasSubstr, testing::IsEmpty, testing::StartsWith;
 
-// Runs pictrim-cli through the shell, after `prefix` (another command that
-// runs it), with stdin from /dev/null: never a terminal. Returns the exit
-// status, stdout and stderr.
+// The text as one word of a shell command line.
+std::string Quoted(const std::string& text) {
+    std::string quoted(1, '\'');
+    for (const char c : text) quoted.append(c == '\'' ? std::string("'\\''") : std::string(1, c));
+    quoted.push_back('\'');
+    return quoted;
+}
+
+// Runs a command line in the shell with stdin from /dev/null: never a
+// terminal. Returns the exit status, stdout and stderr.
+std::tuple<int, std::string, std::string> Shell(const test::TempDir& dir, const std::string& command) {
+    const int status = std::system(("{ " + command + "; } </dev/null >" + dir / "stdout" + " 2>" + dir / "stderr").c_str());
+    const Bytes out = test::ReadFileBytes(dir / "stdout"), err = test::ReadFileBytes(dir / "stderr");
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+}
+
+// Runs pictrim-cli after `prefix` (another command that runs it).
 std::tuple<int, std::string, std::string> RunCli(const test::TempDir& dir, const std::vector<std::string>& args,
                                                  const std::string& prefix = "") {
     std::string command = prefix + PICTRIM_CLI_PATH;
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    const int status = std::system((command + " </dev/null >" + dir / "stdout" + " 2>" + dir / "stderr").c_str());
-    const Bytes out = test::ReadFileBytes(dir / "stdout"), err = test::ReadFileBytes(dir / "stderr");
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+    for (const std::string& arg : args) command.append(" ").append(Quoted(arg));
+    return Shell(dir, command);
 }
 
 // Runs the program without /proc, where it cannot make unnamed temporary
@@ -119,6 +136,9 @@ TEST(Cli, Batches) {
                summary("1 converted, 0 skipped, 2 refused, 0 failed"))},
         {{"--suffix", "_s", "photos/a.bmp", "photos/a_s.bmp", "50"}, 1, converted("a_s.bmp", "photos/a_s_s.bmp"),
          HasSubstr("photos/a.bmp: its destination photos/a_s.bmp is another source, photos/a_s.bmp")},
+        // Not there yet: it would be read before or after it is written, as the jobs happen to run.
+        {{"-j", "1", "--suffix", "_x", "photos/a.bmp", "photos/a_x.bmp", "50"}, 1, converted("a.bmp", "photos/a_x.bmp"),
+         HasSubstr("photos/a_x.bmp: it is the destination of photos/a.bmp")},
         {{"--files0-from", "list", "-p", "-t", "dated", "50"}, 0, converted("a.bmp", "dated/a.bmp"), testing::_},
         {{"-R", "a", "b", "50"}, 2, IsEmpty(), HasSubstr("need -t FOLDER or --suffix TEXT")},
         {{"--files0-from", "photos", "-t", "x", "50"}, 1, IsEmpty(), HasSubstr("cannot read photos")},
@@ -192,12 +212,152 @@ TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
         EXPECT_TRUE(now == test::kOld || now == complete) << "run " << run << ": " << now.size() << " bytes";
     }
     // A kill between naming the new file and renaming it over the old one
-    // leaves the named file; the next run in the folder takes it away, but
-    // not a file of somebody else's that only looks like one.
-    const std::string lookalike = ".pictrim-0000000000000001-01234567";
-    test::WriteFileBytes(out / lookalike, test::kOld);
-    ASSERT_EQ(std::get<0>(RunCli(work, {"--yes", work / "src.bmp", out / "dst.bmp", "200%"})), 0);
-    EXPECT_EQ(out.Names(), (std::vector<std::string>{lookalike, "complete.bmp", "dst.bmp"}));
+    // leaves the named file, one between making a named file and giving it
+    // that name leaves it empty under its first name; the next run in the
+    // folder takes both away, but not a file of somebody else's that only
+    // looks like one, nor a source of its own.
+    const auto name = [](const char* format, std::uint64_t number, const char* stamp) {
+        char text[64];
+        std::snprintf(text, sizeof text, format, static_cast<unsigned long long>(number), stamp);
+        return std::string(text);
+    };
+    const auto give = [&](const Bytes& bytes, std::uint64_t number, const char* format, const char* stamp) {
+        test::WriteFileBytes(out / "new", bytes);
+        struct stat st {};
+        ::stat((out / "new").c_str(), &st);
+        const std::string given = name(format, number != 0 ? number : st.st_ino, stamp);
+        const timespec times[2] = {{st.st_mtim.tv_sec - 3600, 0}, {st.st_mtim.tv_sec - 3600, 0}};
+        if (number != 0) ::utimensat(AT_FDCWD, (out / "new").c_str(), times, 0);  // an hour ago
+        fs::rename(out / "new", out / given);
+        return given;
+    };
+    const std::uint64_t hourAgo = static_cast<std::uint64_t>(std::time(nullptr)) - 3600;
+    const Bytes source = test::ReadFileBytes(work / "src.bmp");
+    const std::string kept[] = {
+        give(test::kOld, 1, ".pictrim-%016llx-%s", "01234567"),            // not its inode
+        give({}, hourAgo - 600, ".pictrim-new-%016llx-%s", "01234567"),    // not its time
+        give(test::kOld, hourAgo, ".pictrim-new-%016llx-%s", "89abcdef"),  // not empty
+    };
+    give({}, 0, ".pictrim-%016llx-%s", "01234567");
+    give({}, hourAgo, ".pictrim-new-%016llx-%s", "01234567");
+    const std::string ownSource = give(source, 0, ".pictrim-%016llx-%s", "22222222");
+    ASSERT_EQ(std::get<0>(RunCli(work, {out / ownSource, out / "from-own.bmp", "50"})), 0);
+    EXPECT_TRUE(fs::exists(out / ownSource));
+    // In a batch, another item's source (the first item's clean-up would take it); not this run's is taken.
+    const std::string otherSource = give(source, 0, ".pictrim-%016llx-%s", "33333333");
+    ASSERT_EQ(std::get<0>(RunCli(work, {"-j", "1", "-t", out.path(), "--suffix", "_h", work / "src.bmp",
+                                        out / otherSource, "50"})), 0);
+    std::vector<std::string> expected{kept[0], kept[1], kept[2], otherSource, otherSource + "_h",
+                                      "complete.bmp", "dst.bmp", "from-own.bmp", "src_h.bmp"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(out.Names(), expected);
+}
+
+// Two sources whose names differ only in case, into a folder that ignores
+// case (a FAT image through FUSE): the second is refused as a clash with
+// the first, never replaced nor asked about, with or without --yes, with
+// one job or two at once.
+TEST(Cli, ACaseOnlyClashInAFolderThatIgnoresCaseIsRefused) {
+    test::TempDir dir;
+    const fs::path root = dir.path();
+    const std::string mount = "cd " + root.string() + " && mkfs.vfat -C fat.img 4096 && mkdir fat && fusefat -o rw+ fat.img fat";
+    if (std::system(("{ " + mount + "; } >/dev/null 2>&1").c_str()) != 0) {
+        GTEST_SKIP() << "no FAT image through FUSE here (needs mkfs.vfat, fusefat and /dev/fuse)";
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { std::ignore = std::system(("fusermount -u " + at + " 2>/dev/null || umount " + at).c_str()); }
+    } unmount{(root / "fat").string()};
+    fs::create_directory(root / "cs");
+    const test::Picture upper = test::RandomPicture(40, 20, 5), lower = test::RandomPicture(60, 30, 6);
+    test::WriteFileBytes(root / "cs/Photo.bmp", test::EncodeBmp(upper));
+    test::WriteFileBytes(root / "cs/photo.bmp", test::EncodeBmp(lower));
+    const std::vector<std::string> runs[] = {{"-j", "1"}, {"-j", "1", "--yes"}, {"-j", "2", "--yes"}};
+    for (std::size_t i = 0; i < std::size(runs); ++i) {
+        std::vector<std::string> args = runs[i];
+        const std::string folder = "fat/out" + std::to_string(i);
+        args.insert(args.end(), {"-t", folder, "cs", "50"});
+        SCOPED_TRACE(testing::PrintToString(args));
+        const auto [status, out, err] = RunCli(dir, args, "cd " + root.string() + " && ");
+        EXPECT_EQ(status, 1);
+        EXPECT_THAT(err, testing::ContainsRegex("is already that of cs/[Pp]hoto.bmp"));
+        EXPECT_THAT(err, HasSubstr("1 converted, 0 skipped, 1 refused, 0 failed"));
+        std::vector<fs::path> there;
+        for (const auto& entry : fs::directory_iterator(root / folder)) there.push_back(entry.path());
+        ASSERT_EQ(there.size(), 1u);
+        const bool upperWon = out.find("cs/Photo.bmp -> ") != std::string::npos;
+        EXPECT_TRUE(test::ReadFileBytes(there[0]) == test::ExpectedOutput(upperWon ? upper : lower, 5));
+    }
+}
+
+// What the dry run promises, the run does: the same examination, down to
+// whether a new file can be made in the destination's folder (as "nobody",
+// so that modes apply to root too), and a run short of file descriptors
+// fails rather than refusing the file.
+TEST(Cli, DryRunsPromiseWhatRunsDoAndLimitsAreFailures) {
+    test::TempDir dir;
+    const fs::path root = dir.path();
+    fs::permissions(root, fs::perms::all);
+    test::WriteFileBytes(root / "a.bmp", test::EncodeBmp(test::RandomPicture(40, 20, 3)));
+    fs::create_directory(root / "ro");
+    fs::permissions(root / "a.bmp", fs::perms::all);
+    fs::permissions(root / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+    const std::string asNobody = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const auto summary = [](const char* counts) { return HasSubstr(std::string("pictrim-cli: ") + counts); };
+    struct Case {
+        std::string prefix;
+        std::vector<std::string> args;
+        int status;
+        testing::Matcher<std::string> err;
+    };
+    const Case cases[] = {
+        {asNobody, {"-n", "-t", "ro", "a.bmp", "50"}, 1, summary("dry run: 0 to convert, 0 to skip, 1 refused")},
+        {asNobody, {"-t", "ro", "a.bmp", "50"}, 1, summary("0 converted, 0 skipped, 1 refused, 0 failed")},
+        {asNobody, {"-n", "-t", "ro/new", "a.bmp", "50"}, 1, summary("dry run: 0 to convert, 0 to skip, 1 refused")},
+        {asNobody, {"-t", "ro/new", "a.bmp", "50"}, 1, summary("0 converted, 0 skipped, 1 refused, 0 failed")},
+        {asNobody, {"-n", "-t", "new/sub", "a.bmp", "50"}, 0, summary("dry run: 1 to convert, 0 to skip, 0 refused")},
+        {asNobody, {"-t", "new/sub", "a.bmp", "50"}, 0, summary("1 converted, 0 skipped, 0 refused, 0 failed")},
+        // Three standard streams and the question's two ends leave one descriptor: the source's.
+        {"ulimit -n 6 && ", {"-t", "few", "a.bmp", "50"}, 1,
+         AllOf(summary("0 converted, 0 skipped, 0 refused, 1 failed"), HasSubstr("too many open files"))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const auto [status, out, err] = RunCli(dir, c.args, "cd " + root.string() + " && " + c.prefix);
+        EXPECT_EQ(status, c.status);
+        EXPECT_THAT(err, c.err);
+    }
+}
+
+// Names can hold control characters that would steer a terminal: there
+// they are shown as '?', in completion and problem lines alike; output to
+// a file or pipe keeps them exact.
+TEST(Cli, NamesReachATerminalWithoutControlCharacters) {
+    if (std::system("script -qec true /dev/null >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    test::TempDir dir;
+    const fs::path root = dir.path();
+    fs::create_directory(root / "odd");
+    test::WriteFileBytes(root / "odd/red\x1b[31m.bmp", test::EncodeBmp(test::RandomPicture(40, 20, 4)));
+    test::WriteFileBytes(root / "odd/bell\x07.bmp", test::kOld);
+    const std::string batch = std::string(PICTRIM_CLI_PATH) + " --yes -j 1 -t out odd 50";
+    const std::string single = std::string(PICTRIM_CLI_PATH) + " " + Quoted("odd/no\x1b]0;x\x07.bmp") + " out.bmp 50";
+    for (const bool terminal : {true, false}) {
+        SCOPED_TRACE(terminal ? "terminal" : "redirected");
+        for (const std::string& command : {batch, single}) {
+            const auto [status, out, err] =
+                Shell(dir, "cd " + root.string() + " && " + (terminal ? "script -qec " + Quoted(command) + " /dev/null" : command));
+            const std::string all = out + err;
+            if (command == batch) {
+                EXPECT_THAT(all, HasSubstr(terminal ? "odd/red?[31m.bmp -> out/red?[31m.bmp: 完了しました。"
+                                                    : "odd/red\x1b[31m.bmp -> out/red\x1b[31m.bmp: 完了しました。"));
+                EXPECT_THAT(all, HasSubstr(terminal ? "odd/bell?.bmp: Bitmap" : "odd/bell\x07.bmp: Bitmap"));
+            } else {
+                EXPECT_THAT(all, HasSubstr(terminal ? "odd/no?]0;x?.bmp - ファイルが開けません。"
+                                                    : "odd/no\x1b]0;x\x07.bmp - ファイルが開けません。"));
+            }
+        }
+    }
 }
 
 }  // namespace
