@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-ipafont-gothic qt6-translations-l10n
   dpkg-dev file lintian desktop-file-utils appstream
+  dosfstools fusefat
 )
 
 missing=()
