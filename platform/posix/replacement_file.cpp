@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <ctime>
+#include <mutex>
 #include <random>
 #include <set>
 #include <utility>
