@@ -211,10 +211,10 @@ TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
         EXPECT_TRUE(now == test::kOld || now == complete) << "run " << run << ": " << now.size() << " bytes";
     }
     // A kill between naming the new file and renaming it over the old one
-    // leaves the named file, one between making a named file and giving it
-    // that name leaves it empty under its first name; the next run in the
-    // folder takes both away, but not a file of somebody else's that only
-    // looks like one, nor a source of its own.
+    // leaves the named file: under a name with its inode, or, where inode
+    // numbers do not last (FAT), with the time it was made. The next run in
+    // the folder takes both away, but not a file of somebody else's that
+    // only looks like one, nor a source of its own.
     const auto name = [](const char* format, std::uint64_t number, const char* stamp) {
         char text[64];
         std::snprintf(text, sizeof text, format, static_cast<unsigned long long>(number), stamp);
@@ -233,12 +233,12 @@ TEST(Cli, KilledAtAnyMomentLeavesTheOldFileOrTheCompleteNewOne) {
     const std::uint64_t hourAgo = static_cast<std::uint64_t>(std::time(nullptr)) - 3600;
     const Bytes source = test::ReadFileBytes(work / "src.bmp");
     const std::string kept[] = {
-        give(test::kOld, 1, ".pictrim-%016llx-%s", "01234567"),            // not its inode
-        give({}, hourAgo - 600, ".pictrim-new-%016llx-%s", "01234567"),    // not its time
-        give(test::kOld, hourAgo, ".pictrim-new-%016llx-%s", "89abcdef"),  // not empty
+        give(test::kOld, 1, ".pictrim-%016llx-%s", "01234567"),                  // not its inode
+        give(test::kOld, hourAgo + 600, ".pictrim-new-%016llx-%s", "01234567"),  // changed before it was made
+        give(test::kOld, hourAgo - 2 * 86400, ".pictrim-new-%016llx-%s", "89abcdef"),  // changed days after
     };
-    give({}, 0, ".pictrim-%016llx-%s", "01234567");
-    give({}, hourAgo, ".pictrim-new-%016llx-%s", "01234567");
+    give(test::kOld, 0, ".pictrim-%016llx-%s", "01234567");
+    give(test::kOld, hourAgo - 600, ".pictrim-new-%016llx-%s", "01234567");
     const std::string ownSource = give(source, 0, ".pictrim-%016llx-%s", "22222222");
     ASSERT_EQ(std::get<0>(RunCli(work, {out / ownSource, out / "from-own.bmp", "50"})), 0);
     EXPECT_TRUE(fs::exists(out / ownSource));

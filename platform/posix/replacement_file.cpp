@@ -53,10 +53,11 @@ std::string TempNameIn(const std::string& folder, std::uint64_t inode) {
 constexpr char kFreshPrefix[] = ".pictrim-new-";
 constexpr std::size_t kFreshPrefixLength = sizeof kFreshPrefix - 1;
 
-// A named temporary file is created under this name and given its lasting
-// one at once, before anything is written, once its writer holds the lock.
-// ".pictrim-new-<seconds>-<random>": the name carries the time it was
-// made, which the file's own time must match for a clean-up to take it.
+// A named temporary file is created under this name, which carries the
+// time it was made: ".pictrim-new-<seconds>-<random>". Where hard links
+// work it is given a TempNameIn name at once, before anything is written,
+// once its writer holds the lock. Elsewhere (FAT) inode numbers are made
+// up anew at every mount and the file keeps this name.
 std::string FreshNameIn(const std::string& folder) {
     char name[64];
     std::snprintf(name, sizeof name, "/%s%016llx-%08x", kFreshPrefix,
@@ -81,17 +82,18 @@ std::optional<std::uint64_t> NumberIn(const char* name, const char* prefix, std:
 
 // True for a file this program made and abandoned: one TempNameIn named
 // after its own inode, or one FreshNameIn named after the moment it was
-// made, still empty (it is renamed before anything is written) and older
-// than a writer needs to lock and rename it. A look-alike of somebody
-// else's would need its own inode or its own birth second in its name.
+// made, last changed (by the job that wrote it, if at all) within a day
+// after that and not in the last minute. A look-alike of somebody else's
+// would need its own inode, or its own times, in its name.
 bool IsAbandonedTemporary(const char* name, const struct stat& st) {
     if (!S_ISREG(st.st_mode)) return false;
     if (const auto inode = NumberIn(name, kTempPrefix, kPrefixLength)) return *inode == st.st_ino;
     const auto made = NumberIn(name, kFreshPrefix, kFreshPrefixLength);
-    if (!made || st.st_size != 0) return false;
-    const auto seconds = static_cast<long long>(st.st_mtim.tv_sec), named = static_cast<long long>(*made);
-    // FAT keeps times to 2 seconds; a slow creation may take a few more.
-    return seconds >= named - 2 && seconds <= named + 10 && std::time(nullptr) - seconds > 60;
+    if (!made) return false;
+    constexpr long long kDay = 24 * 60 * 60;
+    const auto changed = static_cast<long long>(st.st_mtim.tv_sec), named = static_cast<long long>(*made);
+    // FAT keeps times to 2 seconds.
+    return changed >= named - 2 && changed <= named + kDay && std::time(nullptr) - changed > 60;
 }
 
 std::mutex g_spareMutex;
@@ -315,16 +317,15 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
     // the file, once named, is alive.
     ::flock(m_fd, LOCK_EX | LOCK_NB);
     struct stat st {};
-    if (!m_namedTemp.empty()) {
-        // Locked now: the name a later run may clean up after a kill. Data
-        // is written only under it, so that a leftover is never an unknown
-        // file with content.
-        const std::string lasting = ::fstat(m_fd, &st) == 0 ? TempNameIn(m_folder, st.st_ino) : std::string();
-        if (lasting.empty() || !PlaceWithoutReplacing(m_namedTemp, lasting)) {
-            Discard();
-            return false;
+    if (!m_namedTemp.empty() && ::fstat(m_fd, &st) == 0) {
+        // Locked now: the name that proves the file ours to a later run's
+        // clean-up after a kill, where inode numbers last (a kill between
+        // link and unlink leaves two names, both of which prove it).
+        const std::string lasting = TempNameIn(m_folder, st.st_ino);
+        if (::link(m_namedTemp.c_str(), lasting.c_str()) == 0) {
+            ::unlink(m_namedTemp.c_str());
+            m_namedTemp = lasting;
         }
-        m_namedTemp = lasting;
     }
     if (m_replacing) {
         // A replaced file keeps its owner (where we may set it) and its mode.
