@@ -55,7 +55,7 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb /usr/bin/pictrim --v
 [ "$out" = "pictrim $version" ] || { echo "installed pictrim --version: '$out'"; exit 1; }
 
 desktop-file-validate /usr/share/applications/pictrim.desktop
-appstreamcli validate --no-net /usr/share/metainfo/io.github.pictrim.pictrim.metainfo.xml >/dev/null
+appstreamcli validate --pedantic --no-net /usr/share/metainfo/io.github.pictrim.pictrim.metainfo.xml >/dev/null
 # "Open with Pictrim" for BMP files: the desktop database names it.
 grep -q '^image/bmp=.*pictrim\.desktop' /usr/share/applications/mimeinfo.cache
 bash -c 'source /usr/share/bash-completion/completions/pictrim-cli && complete -p pictrim-cli' >/dev/null
