@@ -1,5 +1,7 @@
 // The dialog and its drop fields, driven as a user would.
+#include <QAccessible>
 #include <QComboBox>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMimeData>
@@ -110,6 +112,44 @@ private slots:
         for (int i = 0; i < ratio->count(); ++i) QCOMPARE(ratio->itemData(i).toInt(), percents[i]);
         QTest::keyClicks(Src(), QString(600, QChar('a')));
         QCOMPARE(Src()->text().size(), 512);
+    }
+
+    // What assistive technology reads for each control, through Qt's
+    // accessibility interface: each field and browse button says which file
+    // it is for, the ratio list is labelled by its caption. The captions and
+    // the tab order stay as they were.
+    void accessibleNames() {
+        m_dlg->show();
+        const auto name = [](QObject* control) {
+            return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+        };
+        const std::pair<const char*, QString> named[] = {
+            {"IDC_SRC_EDIT", "変換元ファイル"}, {"IDC_SRC_BROWSE", "変換元ファイルを参照"},
+            {"IDC_DST_EDIT", "変換先ファイル"}, {"IDC_DST_BROWSE", "変換先ファイルを参照"},
+            {"IDC_EXECUTE", "実行"},          {"IDC_EXIT", "終了"},
+        };
+        QStringList tabOrder;
+        for (const auto& [object, expected] : named) {
+            QWidget* control = m_dlg->findChild<QWidget*>(object);
+            QCOMPARE(name(control), expected);
+            tabOrder << object;
+        }
+        tabOrder << "IDC_RATIO";
+        QCOMPARE(Button("IDC_SRC_BROWSE")->text(), QString("...参照"));
+        QCOMPARE(Button("IDC_DST_BROWSE")->text(), QString("...参照"));
+
+        QAccessibleInterface* ratio = QAccessible::queryAccessibleInterface(m_dlg->findChild<QComboBox*>("IDC_RATIO"));
+        const auto labels = ratio->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->text(QAccessible::Name), QString("縮小率(%)"));
+
+        QStringList chain;
+        QWidget* widget = Src();
+        do {
+            if (widget->objectName().startsWith("IDC_")) chain << widget->objectName();
+            widget = widget->nextInFocusChain();
+        } while (widget != Src());
+        QCOMPARE(chain, tabOrder);
     }
 
     void executeRule_data() {
