@@ -91,7 +91,7 @@ private:
         }
         wanted += m_view->verticalScrollBar()->sizeHint().width() + 2 * m_view->frameWidth();
         // On a small screen (or a large scale) the name column gives way
-        // first, down to a short name, rather than the dialog leave it.
+        // first, down to a short name, rather than the dialog run off the screen.
         if (const QScreen* screen = m_dialog->screen()) {
             const int fits = screen->availableGeometry().width() - (m_dialog->frameGeometry().width() - m_view->width());
             const int shortName = text.horizontalAdvance(QString(16, QLatin1Char('w')));
