@@ -20,8 +20,8 @@ public:
     bool isEmpty() const override { return false; }
     QString translate(const char* context, const char* sourceText, const char*, int) const override {
         static constexpr std::pair<std::string_view, const char*> kNames[] = {
-            {"Folder", "フォルダ"},     {"Drive", "ドライブ"}, {"File", "ファイル"},
-            {"Shortcut", "ショートカット"}, {"Unknown", "不明"},
+            {"Folder", "フォルダ"}, {"Drive", "ドライブ"},       {"File", "ファイル"},
+            {"Unknown", "不明"},    {"Shortcut", "ショートカット"},
         };
         if (context == nullptr || sourceText == nullptr || std::string_view(context) != "QAbstractFileIconProvider")
             return {};
