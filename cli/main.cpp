@@ -56,7 +56,7 @@ void PrintUsage() {
         "  -n, --dry-run            print what would be done, touching nothing\n"
         "  -q, --quiet              print only failures and the summary\n"
         "\n"
-        "Both forms:\n"
+        "Every form:\n"
         "  -y, --yes                replace existing destinations without asking\n"
         "      --no                 never replace an existing destination (skip it)\n"
         "                           (with neither, each is asked about when standard\n"
@@ -66,7 +66,8 @@ void PrintUsage() {
         "      --version            show the version\n"
         "\n"
         "Exit status: 0 every file converted (or skipped by the overwrite answer),\n"
-        "1 a file refused, failed or declined, 2 usage error, 130 interrupted.\n",
+        "1 a file refused, failed or declined, or standard output not writable,\n"
+        "2 usage error, 130 interrupted.\n",
         stdout);
 }
 

@@ -43,14 +43,22 @@ NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
 // that said --no must never be asked, let alone overwrite.
 NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
     if (m_preset == PresetAnswer::None && m_terminals.in) {
-        std::fprintf(m_err, "%s [y/N] ", Line(notice, m_err).c_str());
-        std::fflush(m_err);
-        const std::optional<std::string> answer = m_question.ReadLine();
-        if (!answer) std::fputc('\n', m_err);  // Ctrl-D or Ctrl-C: end the prompt's line
-        const std::string line = answer.value_or("");
-        const auto first = line.find_first_not_of(" \t");
-        const bool yes = first != std::string::npos && std::tolower(static_cast<unsigned char>(line[first])) == 'y';
-        return yes ? NoticeAnswer::Yes : NoticeAnswer::No;
+        // A typo is asked about again: it must not decide, either way.
+        for (;;) {
+            std::fprintf(m_err, "%s [y/N] ", Line(notice, m_err).c_str());
+            std::fflush(m_err);
+            const std::optional<std::string> line = m_question.ReadLine();
+            if (!line) {
+                std::fputc('\n', m_err);  // Ctrl-D or Ctrl-C: end the prompt's line
+                return NoticeAnswer::No;
+            }
+            const auto first = line->find_first_not_of(" \t");
+            const auto last = line->find_last_not_of(" \t\r");
+            std::string answer = first == std::string::npos ? "" : line->substr(first, last - first + 1);
+            for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (answer == "y" || answer == "yes") return NoticeAnswer::Yes;
+            if (answer.empty() || answer == "n" || answer == "no") return NoticeAnswer::No;
+        }
     }
     std::fprintf(m_err, "%s\n", Line(notice, m_err).c_str());
     switch (m_preset) {

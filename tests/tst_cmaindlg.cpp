@@ -1,15 +1,25 @@
 // The dialog and its drop fields, driven as a user would.
+#include <QAccessible>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTreeView>
 #include <QtTest>
 
 #include <filesystem>
 
 #include "bmp_fixture.h"
+#include "platform/qt/file_chooser.h"
 #include "platform/qt/qt_translations.h"
 #include "ui/drop_edit.h"
 #include "ui/main_app.h"
@@ -75,6 +85,7 @@ class TestMainDlg : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::TempDir> m_dir;
+    bool m_japanese = false;
     FakeChooser m_chooser;
     std::unique_ptr<CMainDlg> m_dlg;
 
@@ -90,7 +101,14 @@ class TestMainDlg : public QObject {
     }
 
 private slots:
-    void initTestCase() { pictrim::platform::InstallQtJapanese(); }
+    void initTestCase() {
+        // Qt's file dialog keeps its column widths between runs, in settings
+        // that test mode keeps apart from the user's; each run starts from
+        // Qt's own widths.
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings(QSettings::UserScope, "QtProject").remove("FileDialog");
+        m_japanese = pictrim::platform::InstallQtJapanese();
+    }
     void init() {
         m_dir = std::make_unique<test::TempDir>();
         m_chooser = FakeChooser();
@@ -110,6 +128,44 @@ private slots:
         for (int i = 0; i < ratio->count(); ++i) QCOMPARE(ratio->itemData(i).toInt(), percents[i]);
         QTest::keyClicks(Src(), QString(600, QChar('a')));
         QCOMPARE(Src()->text().size(), 512);
+    }
+
+    // What assistive technology reads for each control, through Qt's
+    // accessibility interface: each field and browse button says which file
+    // it is for, the ratio list is labelled by its caption. The captions and
+    // the tab order stay as they were.
+    void accessibleNames() {
+        m_dlg->show();
+        const auto name = [](QObject* control) {
+            return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+        };
+        const std::pair<const char*, QString> named[] = {
+            {"IDC_SRC_EDIT", "変換元ファイル"}, {"IDC_SRC_BROWSE", "変換元ファイルを参照"},
+            {"IDC_DST_EDIT", "変換先ファイル"}, {"IDC_DST_BROWSE", "変換先ファイルを参照"},
+            {"IDC_EXECUTE", "実行"},          {"IDC_EXIT", "終了"},
+        };
+        QStringList tabOrder;
+        for (const auto& [object, expected] : named) {
+            QWidget* control = m_dlg->findChild<QWidget*>(object);
+            QCOMPARE(name(control), expected);
+            tabOrder << object;
+        }
+        tabOrder << "IDC_RATIO";
+        QCOMPARE(Button("IDC_SRC_BROWSE")->text(), QString("...参照"));
+        QCOMPARE(Button("IDC_DST_BROWSE")->text(), QString("...参照"));
+
+        QAccessibleInterface* ratio = QAccessible::queryAccessibleInterface(m_dlg->findChild<QComboBox*>("IDC_RATIO"));
+        const auto labels = ratio->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->text(QAccessible::Name), QString("縮小率(%)"));
+
+        QStringList chain;
+        QWidget* widget = Src();
+        do {
+            if (widget->objectName().startsWith("IDC_")) chain << widget->objectName();
+            widget = widget->nextInFocusChain();
+        } while (widget != Src());
+        QCOMPARE(chain, tabOrder);
     }
 
     void executeRule_data() {
@@ -150,6 +206,48 @@ private slots:
         QTest::mouseClick(Button("IDC_DST_BROWSE"), Qt::LeftButton);
         QCOMPARE(m_chooser.proposals, QStringList({"", Path("a.bmp")}));
         QCOMPARE(Dst()->text(), Path("keep.bmp"));
+    }
+
+    // The real file dialog (Qt's own here) lists sizes, types and dates in
+    // the dialog's language, not the process's locale, each column wide
+    // enough for its texts and all of them in view.
+    void fileDialogList() {
+        if (!m_japanese) QSKIP("Qt's Japanese catalogue is not installed");
+        test::WriteFileBytes(*m_dir / "a.bmp", test::EncodeBmp(test::RandomPicture(200, 150, 1)));
+        fs::create_directory(m_dir->path() / "sub");
+        QList<QStringList> rows;
+        QStringList clipped;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* view = dialog ? dialog->findChild<QTreeView*>() : nullptr;
+            if (view == nullptr) return dialog ? dialog->reject() : void();
+            static_cast<void>(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 2; }, 60000));
+            const QHeaderView* header = view->header();
+            const int margin = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+            for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+                QStringList texts;
+                for (int column = 0; column < 4; ++column) {
+                    texts << view->model()->index(row, column, view->rootIndex()).data().toString();
+                    const int needed = view->fontMetrics().horizontalAdvance(texts.back()) + margin;
+                    if (column > 0 && needed > header->sectionSize(column)) clipped << texts.back();
+                }
+                rows << texts;
+            }
+            if (header->sectionViewportPosition(3) + header->sectionSize(3) > view->viewport()->width())
+                clipped << "the date column out of view";
+            dialog->reject();
+        });
+        QVERIFY(!pictrim::platform::QtFileChooser().ChooseBitmap(nullptr, Path("a.bmp")));
+        const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+        const auto date = [&](const char* name) {
+            return japanese.toString(QFileInfo(Path(name)).lastModified(), QLocale::ShortFormat);
+        };
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0], QStringList({"sub", "", "フォルダ", date("sub")}));
+        QCOMPARE(rows[1].mid(0, 2), QStringList({"a.bmp", japanese.formattedDataSize(QFileInfo(Path("a.bmp")).size())}));
+        QCOMPARE(rows[1][3], date("a.bmp"));
+        QVERIFY2(QRegularExpression(R"(^\d{4}/\d{2}/\d{2} \d{1,2}:\d{2}$)").match(rows[1][3]).hasMatch(), qPrintable(rows[1][3]));
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(", ")));
     }
 
     // Converted from the dialog; then again onto the new file, where the

@@ -2,7 +2,8 @@
 # The Debian package's round trip: builds it from a configured build folder
 # (default: build), installs it, uses the installed programs and checks the
 # desktop entry and the AppStream record, then removes it again, also when a
-# check fails, leaving the machine as it was.
+# check fails, leaving the machine as it was. Exits 77 without checking
+# anything when a pictrim package is installed already.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -13,6 +14,7 @@ rm -f "$build"/pictrim_*.deb
 cmake --build "$build" --target package >/dev/null
 deb=$(echo "$build"/pictrim_*.deb)
 version=$(dpkg-deb -f "$deb" Version)
+[ "$(dpkg-deb -f "$deb" Recommends)" = bash-completion ] || { echo "the package does not recommend bash-completion"; exit 1; }
 if ! tags=$(lintian --fail-on error "$deb" 2>&1); then
   echo "$tags"; exit 1
 fi
@@ -22,7 +24,7 @@ exec 9>/tmp/pictrim-package-check.lock
 flock 9
 if dpkg-query -W -f='${Status}' pictrim 2>/dev/null | grep -q "install ok installed"; then
   echo "package check skipped: a pictrim package is installed already; remove it to run the check"
-  exit 0
+  exit 77
 fi
 
 work=$(mktemp -d)
@@ -55,10 +57,23 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb /usr/bin/pictrim --v
 [ "$out" = "pictrim $version" ] || { echo "installed pictrim --version: '$out'"; exit 1; }
 
 desktop-file-validate /usr/share/applications/pictrim.desktop
-appstreamcli validate --no-net /usr/share/metainfo/io.github.pictrim.pictrim.metainfo.xml >/dev/null
+appstreamcli validate --pedantic --no-net /usr/share/metainfo/io.github.pictrim.pictrim.metainfo.xml >/dev/null
 # "Open with Pictrim" for BMP files: the desktop database names it.
 grep -q '^image/bmp=.*pictrim\.desktop' /usr/share/applications/mimeinfo.cache
-bash -c 'source /usr/share/bash-completion/completions/pictrim-cli && complete -p pictrim-cli' >/dev/null
+# Completion as a user meets it: bash-completion loaded, ours found by the
+# command's name on the first Tab, and `pictrim-cli -<Tab>` offering the options.
+offered=$(bash --norc --noprofile -c '
+  . /usr/share/bash-completion/bash_completion
+  COMP_WORDS=(pictrim-cli -); COMP_CWORD=1; COMP_LINE="pictrim-cli -"; COMP_POINT=${#COMP_LINE}
+  _completion_loader pictrim-cli
+  spec=$(complete -p pictrim-cli) || exit 1
+  function=${spec#*-F }; function=${function%% *}
+  "$function" pictrim-cli - pictrim-cli
+  printf "%s\n" "${COMPREPLY[@]}"' 2>&1) || true
+for option in --target-directory --suffix --recursive --files0-from --jobs --dry-run --quiet \
+  --preserve-timestamps --yes --no --help --version -t -R -j -n -q -p -y; do
+  grep -qxe "$option" <<<"$offered" || { echo "completion of 'pictrim-cli -' lacks $option: $offered"; exit 1; }
+done
 
 cleanup
 trap - EXIT

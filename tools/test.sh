@@ -13,7 +13,10 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPICTRIM_BUILD_GUI=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
-tools/package-check.sh build
+# Skipped (77) when a pictrim package is installed already: the check would
+# remove it.
+package=passed
+tools/package-check.sh build || { status=$?; [ "$status" -eq 77 ] || exit "$status"; package=skipped; }
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTRIM_SANITIZE=address,undefined -DPICTRIM_BUILD_GUI=ON
 cmake --build build-asan -j "$jobs"
@@ -28,4 +31,6 @@ tools/fuzz.sh 60
 # Reached only when everything above passed (set -e).
 suite=$(ctest --test-dir build -N | awk '/Total Tests:/ {print $3}')
 asan=$(ctest --test-dir build-asan -N | awk '/Total Tests:/ {print $3}')
-echo "summary: $((suite + asan + 2)) passed, 0 failed"
+passed=$((suite + asan + 1)) skipped=0  # the fuzzing run, then the package check
+if [ "$package" = passed ]; then passed=$((passed + 1)); else skipped=1; fi
+echo "summary: $passed passed, 0 failed, $skipped skipped"
