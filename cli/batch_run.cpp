@@ -8,6 +8,7 @@
 #include "engine/exec_thread.h"
 #include "engine/job_notices.h"
 #include "platform/replacement_file.h"
+#include "platform/utf8_path.h"
 
 namespace pictrim::cli {
 
@@ -87,12 +88,12 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
     // One that cannot be made is told by the job, which cannot open the
     // destination; one made but not flushed could vanish in a power cut
     // with the files reported done inside.
-    const std::string folder = std::filesystem::path(item.destination).parent_path().string();
+    const std::string folder = platform::Utf8Of(platform::PathFromUtf8(item.destination).parent_path());
     bool folderKept = true;
     if (!folder.empty()) {
         std::lock_guard lock(m_folderMutex);
         std::error_code ec;
-        folderKept = platform::ReplacementFile::MakeFolders(folder) || !std::filesystem::is_directory(folder, ec);
+        folderKept = platform::ReplacementFile::MakeFolders(folder) || !std::filesystem::is_directory(platform::PathFromUtf8(folder), ec);
     }
     if (!folderKept) {
         notices.ShowNotice(notices::WriteFailure(item.destination));

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "standard_streams.h"
+
 namespace pictrim::platform {
 
 std::string ShownOnTerminal(const std::string& text) {
@@ -23,7 +25,7 @@ std::string ShownOnTerminal(const std::string& text) {
 
 TerminalNotices::TerminalNotices(PresetAnswer preset, std::FILE* in, std::FILE* out, std::FILE* err,
                                  Terminals terminals)
-    : m_preset(preset), m_out(out), m_err(err), m_terminals(terminals), m_question(::fileno(in)) {}
+    : m_preset(preset), m_out(out), m_err(err), m_terminals(terminals), m_question(in) {}
 
 std::string TerminalNotices::Line(const Notice& notice, std::FILE* stream) const {
     const std::string line = notice.caption + ": " + notice.text;
@@ -33,7 +35,7 @@ std::string TerminalNotices::Line(const Notice& notice, std::FILE* stream) const
 NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
     if (notice.buttons == NoticeButtons::YesNo) return Ask(notice);
     std::FILE* stream = notice.kind == NoticeKind::Completion ? m_out : m_err;
-    std::fprintf(stream, "%s\n", Line(notice, stream).c_str());
+    Print(stream, "%s\n", Line(notice, stream).c_str());
     std::fflush(stream);
     if (notice.kind == NoticeKind::Completion) m_completionShown = true;
     return NoticeAnswer::Ok;
@@ -45,11 +47,11 @@ NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
     if (m_preset == PresetAnswer::None && m_terminals.in) {
         // A typo is asked about again: it must not decide, either way.
         for (;;) {
-            std::fprintf(m_err, "%s [y/N] ", Line(notice, m_err).c_str());
+            Print(m_err, "%s [y/N] ", Line(notice, m_err).c_str());
             std::fflush(m_err);
             const std::optional<std::string> line = m_question.ReadLine();
             if (!line) {
-                std::fputc('\n', m_err);  // Ctrl-D or Ctrl-C: end the prompt's line
+                Print(m_err, "\n");  // Ctrl-D or Ctrl-C: end the prompt's line
                 return NoticeAnswer::No;
             }
             const auto first = line->find_first_not_of(" \t");
@@ -60,18 +62,18 @@ NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
             if (answer.empty() || answer == "n" || answer == "no") return NoticeAnswer::No;
         }
     }
-    std::fprintf(m_err, "%s\n", Line(notice, m_err).c_str());
+    Print(m_err, "%s\n", Line(notice, m_err).c_str());
     switch (m_preset) {
     case PresetAnswer::Yes:
-        std::fprintf(m_err, "pictrim-cli: answered yes (--yes)\n");
+        Print(m_err, "pictrim-cli: answered yes (--yes)\n");
         return NoticeAnswer::Yes;
     case PresetAnswer::No:
-        std::fprintf(m_err, "pictrim-cli: answered no (--no)\n");
+        Print(m_err, "pictrim-cli: answered no (--no)\n");
         return NoticeAnswer::No;
     case PresetAnswer::None:
         break;
     }
-    std::fprintf(m_err, "pictrim-cli: declined: no terminal to ask on; pass --yes to overwrite or --no to keep\n");
+    Print(m_err, "pictrim-cli: declined: no terminal to ask on; pass --yes to overwrite or --no to keep\n");
     return NoticeAnswer::No;
 }
 

@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -10,7 +9,7 @@ namespace pictrim::platform {
 namespace {
 
 // The one-file overwrite question, answered by what is typed on the
-// terminal (here a pipe standing in for it): the answer and how many times
+// terminal (here a file standing in for it): the answer and how many times
 // the question was put.
 TEST(TerminalNotices, OverwriteQuestionAsksAgainUntilTheAnswerIsClear) {
     struct Case {
@@ -30,12 +29,10 @@ TEST(TerminalNotices, OverwriteQuestionAsksAgainUntilTheAnswerIsClear) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.typed)));
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
         const std::string typed = c.typed;
-        ASSERT_EQ(::write(fds[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-        ::close(fds[1]);
-        std::FILE* in = ::fdopen(fds[0], "r");
+        std::FILE* in = std::tmpfile();
+        ASSERT_EQ(std::fwrite(typed.data(), 1, typed.size(), in), typed.size());
+        std::rewind(in);
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         NoticeAnswer answer;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Pictrim and runs every test: once in an optimised build, from which
-# the Debian package is also made, installed, tried and removed; once under
-# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
+# the Debian package is also made, installed, tried and removed; once
+# cross-built for Windows and run under Wine, from which the zip is made;
+# once under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,8 @@ ctest --test-dir build -j "$jobs" --output-on-failure
 package=passed
 tools/package-check.sh build || { status=$?; [ "$status" -eq 77 ] || exit "$status"; package=skipped; }
 
+tools/windows-check.sh build-win
+
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTRIM_SANITIZE=address,undefined -DPICTRIM_BUILD_GUI=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
@@ -31,6 +34,7 @@ tools/fuzz.sh 60
 # Reached only when everything above passed (set -e).
 suite=$(ctest --test-dir build -N | awk '/Total Tests:/ {print $3}')
 asan=$(ctest --test-dir build-asan -N | awk '/Total Tests:/ {print $3}')
-passed=$((suite + asan + 1)) skipped=0  # the fuzzing run, then the package check
+windows=$(ctest --test-dir build-win -N | awk '/Total Tests:/ {print $3}')
+passed=$((suite + windows + asan + 1)) skipped=0  # the fuzzing run, then the package check
 if [ "$package" = passed ]; then passed=$((passed + 1)); else skipped=1; fi
 echo "summary: $passed passed, 0 failed, $skipped skipped"

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "open_failures.h"
+#include "posix_identity.h"
 
 namespace pictrim::platform {
 
@@ -420,9 +421,9 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
     return CommitResult::Committed;
 }
 
-void ReplacementFile::SetModificationTime(const struct timespec& time) {
+void ReplacementFile::SetModificationTime(const FileTime& time) {
     if (m_fd < 0) return;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
     ::futimens(m_fd, times);
 }
 
