@@ -93,7 +93,8 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
     if (!folder.empty()) {
         std::lock_guard lock(m_folderMutex);
         std::error_code ec;
-        folderKept = platform::ReplacementFile::MakeFolders(folder) || !std::filesystem::is_directory(platform::PathFromUtf8(folder), ec);
+        folderKept = platform::ReplacementFile::MakeFolders(folder) ||
+                     !std::filesystem::is_directory(platform::PathFromUtf8(folder), ec);
     }
     if (!folderKept) {
         notices.ShowNotice(notices::WriteFailure(item.destination));

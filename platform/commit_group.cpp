@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "utf8_path.h"
+
 namespace pictrim::platform {
 
 namespace {
@@ -15,18 +17,18 @@ namespace {
 // Folder and name of a path, the name folded to lower case (ASCII: the
 // folding every case-ignoring file system shares).
 std::pair<std::string, std::string> FoldedPlace(const std::string& path) {
-    const std::filesystem::path p(path);
-    std::string name = p.filename().string();
+    const std::filesystem::path p = PathFromUtf8(path);
+    std::string name = Utf8Of(p.filename());
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return {p.parent_path().string(), name};
+    return {Utf8Of(p.parent_path()), name};
 }
 
 // Whether `folder` lists an entry spelled exactly `name`.
 bool Lists(const std::string& folder, const std::string& name) {
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        if (it->path().filename() == name) return true;
+    for (std::filesystem::directory_iterator it(PathFromUtf8(folder.empty() ? "." : folder), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        if (Utf8Of(it->path().filename()) == name) return true;
     }
     return false;
 }
@@ -87,7 +89,7 @@ std::optional<std::string> CommitGroup::PlacedAtLocked(const std::string& path) 
     const auto it = m_placedNames.find({folder, folded});
     if (it == m_placedNames.end()) return std::nullopt;
     const auto& [name, label] = it->second;
-    if (name == std::filesystem::path(path).filename().string() || !Lists(folder, name)) return std::nullopt;
+    if (name == Utf8Of(PathFromUtf8(path).filename()) || !Lists(folder, name)) return std::nullopt;
     return label;
 }
 
@@ -104,7 +106,7 @@ ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const 
         try {
             m_placed.emplace(file.Published(), label);
             const auto place = FoldedPlace(file.TargetPath());
-            m_placedNames.emplace(place, std::pair(std::filesystem::path(file.TargetPath()).filename().string(), label));
+            m_placedNames.emplace(place, std::pair(Utf8Of(PathFromUtf8(file.TargetPath()).filename()), label));
         } catch (const std::bad_alloc&) {  // in place all the same; only not known as the group's
         }
     }
