@@ -54,6 +54,9 @@ public:
     // The clean-up of abandoned temporary files never takes these, whatever
     // their names: the sources of the run. Adds to those given before.
     static void SpareFromCleanUp(const std::vector<FileIdentity>& files);
+    // Whether the clean-up must leave `file` alone: the job's `source`, or
+    // a source of the run.
+    static bool IsSpared(const FileIdentity& file, const FileIdentity& source);
 
     // A symbolic link is followed: the file it names is the one replaced.
     // Without mayReplace an existing file is never replaced, neither here

@@ -66,8 +66,8 @@ offered=$(bash --norc --noprofile -c '
   . /usr/share/bash-completion/bash_completion
   COMP_WORDS=(pictrim-cli -); COMP_CWORD=1; COMP_LINE="pictrim-cli -"; COMP_POINT=${#COMP_LINE}
   _completion_loader pictrim-cli
-  spec=$(complete -p pictrim-cli) || exit 1
-  function=${spec#*-F }; function=${function%% *}
+  registered=$(complete -p pictrim-cli) || exit 1
+  function=${registered#*-F }; function=${function%% *}
   "$function" pictrim-cli - pictrim-cli
   printf "%s\n" "${COMPREPLY[@]}"' 2>&1) || true
 for option in --target-directory --suffix --recursive --files0-from --jobs --dry-run --quiet \

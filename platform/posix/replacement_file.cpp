@@ -97,9 +97,6 @@ bool IsAbandonedTemporary(const char* name, const struct stat& st) {
     return changed >= named - 2 && changed <= named + kDay && std::time(nullptr) - changed > 60;
 }
 
-std::mutex g_spareMutex;
-std::set<FileIdentity> g_spared;  // sources of the run, whatever their names
-
 // A run killed while its file had a name (the moment between naming and
 // renaming it, or all along where the file system has no unnamed files)
 // leaves that file behind; a later run in the folder removes it. Only a
@@ -129,8 +126,7 @@ void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& s
         if (fd < 0) continue;
         bool spared = true;
         if (::fstat(fd, &st) == 0 && IsAbandonedTemporary(entry->d_name, st)) {
-            std::lock_guard lock(g_spareMutex);
-            spared = IdentityOf(st) == source || g_spared.count(IdentityOf(st)) != 0;
+            spared = ReplacementFile::IsSpared(IdentityOf(st), source);
         }
         if (!spared && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(dfd, entry->d_name, 0);
         ::close(fd);
@@ -196,30 +192,6 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
         if (!SyncFolder(FolderOf(*it))) return false;
     }
     return true;
-}
-
-void ReplacementFile::SpareFromCleanUp(const std::vector<FileIdentity>& files) {
-    std::lock_guard lock(g_spareMutex);
-    g_spared.insert(files.begin(), files.end());
-}
-
-ReplacementFile::~ReplacementFile() { Discard(); }
-
-ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept { *this = std::move(other); }
-
-ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
-    if (this == &other) return *this;
-    Discard();
-    m_fd = std::exchange(other.m_fd, -1);
-    m_target = std::move(other.m_target);
-    m_folder = std::move(other.m_folder);
-    m_namedTemp = std::exchange(other.m_namedTemp, {});
-    m_replacing = other.m_replacing;
-    m_published = other.m_published;
-    m_mode = other.m_mode;
-    m_uid = other.m_uid;
-    m_gid = other.m_gid;
-    return *this;
 }
 
 ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {

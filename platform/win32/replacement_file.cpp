@@ -92,9 +92,6 @@ bool RenameTo(HANDLE file, const std::wstring& target, bool replace) {
     return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
-std::mutex g_spareMutex;
-std::set<FileIdentity> g_spared;  // sources of the run, whatever their names
-
 // A run killed in the moment between a file's deletion mark being lifted
 // and its new name, or by a power cut, leaves it behind under its
 // temporary name; a later run in the folder removes it. Only a file whose
@@ -127,8 +124,7 @@ void RemoveAbandonedTemporaries(const std::wstring& folder, const FileIdentity& 
         if (file && ::GetFileInformationByHandle(file.get(), &info) &&
             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
             (index ? IdentityOf(info).inode == *index : info.nFileSizeHigh == 0 && info.nFileSizeLow == 0)) {
-            std::lock_guard lock(g_spareMutex);
-            if (IdentityOf(info) != source && g_spared.count(IdentityOf(info)) == 0) MarkForDeletion(file.get(), true);
+            if (!ReplacementFile::IsSpared(IdentityOf(info), source)) MarkForDeletion(file.get(), true);
         }
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
@@ -169,28 +165,6 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
         if (!::CreateDirectoryW(it->c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
     }
     return true;
-}
-
-void ReplacementFile::SpareFromCleanUp(const std::vector<FileIdentity>& files) {
-    std::lock_guard lock(g_spareMutex);
-    g_spared.insert(files.begin(), files.end());
-}
-
-ReplacementFile::~ReplacementFile() { Discard(); }
-
-ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept { *this = std::move(other); }
-
-ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
-    if (this == &other) return *this;
-    Discard();
-    m_fd = std::exchange(other.m_fd, -1);
-    m_target = std::move(other.m_target);
-    m_folder = std::move(other.m_folder);
-    m_namedTemp = std::exchange(other.m_namedTemp, {});
-    m_replacing = other.m_replacing;
-    m_published = other.m_published;
-    m_mode = other.m_mode;
-    return *this;
 }
 
 ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {

@@ -1,0 +1,47 @@
+#include "replacement_file.h"
+
+#include <mutex>
+#include <set>
+#include <utility>
+
+// What the destination writer is on every system; the bodies that meet the
+// system are in posix/ and win32/.
+namespace pictrim::platform {
+
+namespace {
+
+std::mutex g_spareMutex;
+std::set<FileIdentity> g_spared;  // sources of the run, whatever their names
+
+}  // namespace
+
+void ReplacementFile::SpareFromCleanUp(const std::vector<FileIdentity>& files) {
+    std::lock_guard lock(g_spareMutex);
+    g_spared.insert(files.begin(), files.end());
+}
+
+bool ReplacementFile::IsSpared(const FileIdentity& file, const FileIdentity& source) {
+    std::lock_guard lock(g_spareMutex);
+    return file == source || g_spared.count(file) != 0;
+}
+
+ReplacementFile::~ReplacementFile() { Discard(); }
+
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept { *this = std::move(other); }
+
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
+    if (this == &other) return *this;
+    Discard();
+    m_fd = std::exchange(other.m_fd, -1);
+    m_target = std::move(other.m_target);
+    m_folder = std::move(other.m_folder);
+    m_namedTemp = std::exchange(other.m_namedTemp, {});
+    m_replacing = other.m_replacing;
+    m_published = other.m_published;
+    m_mode = other.m_mode;
+    m_uid = other.m_uid;
+    m_gid = other.m_gid;
+    return *this;
+}
+
+}  // namespace pictrim::platform
