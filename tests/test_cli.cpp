@@ -312,6 +312,20 @@ TEST(Cli, ACaseOnlyClashInAFolderThatIgnoresCaseIsRefused) {
         const bool upperWon = out.find("cs/Photo.bmp -> ") != std::string::npos;
         EXPECT_TRUE(test::ReadFileBytes(there[0]) == test::ExpectedOutput(upperWon ? upper : lower, 5));
     }
+    // FUSE numbers each spelling of a name anew: the source spelled in
+    // another case, its own or its folder's, is still the source.
+    fs::create_directory(root / "fat/in");
+    test::WriteFileBytes(root / "fat/in/orig.bmp", test::EncodeBmp(upper));
+    const std::vector<std::string> sameFile[] = {{"fat/in/orig.bmp", "fat/in/ORIG.BMP", "200"},
+                                                 {"fat/IN/ORIG.bmp", "fat/in/orig.bmp", "200"},
+                                                 {"-t", "fat/IN", "fat/in/orig.bmp", "50"}};
+    for (const auto& args : sameFile) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        std::vector<std::string> withYes{"--yes"};
+        withYes.insert(withYes.end(), args.begin(), args.end());
+        EXPECT_EQ(std::get<0>(RunCli(dir, withYes, "cd " + root.string() + " && ")), 1);
+        EXPECT_TRUE(test::ReadFileBytes(root / "fat/in/orig.bmp") == test::EncodeBmp(upper));
+    }
 #endif
 }
 

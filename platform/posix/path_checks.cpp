@@ -1,23 +1,74 @@
 #include "path_checks.h"
 
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
+#include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #include "posix_identity.h"
 
 namespace pictrim::platform {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+bool NumbersEachSpelling(const std::string& path) {
+    constexpr long kFuse = 0x65735546, kCifs = 0xFF534D42, kSmb2 = 0xFE534D42;
+    struct statfs info {};
+    if (::statfs(path.c_str(), &info) != 0) return false;
+    const long type = static_cast<long>(info.f_type);
+    return type == kFuse || type == kCifs || type == kSmb2;
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// The path, absolute, each name as its folder lists it: the name itself
+// when listed so, else the first entry that differs from it in case only.
+std::string ListedSpelling(const std::string& path) {
+    std::error_code ec;
+    const fs::path whole = fs::absolute(path, ec).lexically_normal();
+    if (ec) return path;
+    fs::path spelled = whole.root_path();
+    for (const fs::path& part : whole.relative_path()) {
+        const std::string name = part.string();
+        std::string listed = name;
+        for (fs::directory_iterator it(spelled, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string entry = it->path().filename().string();
+            if (entry == name) {
+                listed = name;
+                break;
+            }
+            if (listed == name && EqualIgnoringCase(entry, name)) listed = entry;
+        }
+        ec.clear();
+        spelled /= listed;
+    }
+    return spelled.string();
+}
+
+}  // namespace
+
+FileIdentity StableIdentityOf(const std::string& path, const struct stat& st) {
+    if (!NumbersEachSpelling(path)) return IdentityOf(st);
+    struct stat listed {};
+    return ::stat(ListedSpelling(path).c_str(), &listed) == 0 ? IdentityOf(listed) : IdentityOf(st);
+}
+
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return IdentityOf(st);
+    return StableIdentityOf(path, st);
 }
 
 std::optional<FileFacts> FactsOf(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileFacts{IdentityOf(st), static_cast<std::uint64_t>(st.st_size), S_ISDIR(st.st_mode)};
+    return FileFacts{StableIdentityOf(path, st), static_cast<std::uint64_t>(st.st_size), S_ISDIR(st.st_mode)};
 }
 
 std::string ComparablePath(const std::string& path) {

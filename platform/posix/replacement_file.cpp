@@ -215,7 +215,7 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
         std::free(resolved);
     }
     if (::stat(target.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return State::Unusable;
-    if (source && IdentityOf(st) == *source) {
+    if (source && StableIdentityOf(target.path, st) == *source) {
         return State::SameAsSource;
     }
     // Ask the kernel rather than the mode bits: it knows about root, ACLs,

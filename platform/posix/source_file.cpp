@@ -36,7 +36,7 @@ bool SourceFile::Open(const std::string& path) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     m_fd = fd;
-    m_identity = IdentityOf(st);
+    m_identity = StableIdentityOf(path, st);
     m_mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
     return true;
 }
