@@ -25,13 +25,18 @@ std::string Lower(std::string text) {
 // The end of a name in at most `columns` terminal columns, control
 // characters shown as '?'. Characters past ASCII count two columns: most
 // of them (Japanese) take two, and a shorter line is harmless.
-std::string FitToColumns(const std::string& name, std::size_t columns) {
+std::string FitToColumns(const std::string& text, std::size_t columns) {
+    const std::string name = platform::ShownOnTerminal(text);
     std::vector<std::string> chars;
     std::size_t total = 0;
     for (std::size_t i = 0; i < name.size();) {
         const auto lead = static_cast<unsigned char>(name[i]);
-        const std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        chars.push_back(lead < 0x20 || lead == 0x7F ? std::string("?") : name.substr(i, n));
+        const std::size_t most = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        // Only continuation bytes belong to a character: a name that is not
+        // UTF-8 must not carry the next character off with it.
+        std::size_t n = 1;
+        while (n < most && i + n < name.size() && (static_cast<unsigned char>(name[i + n]) & 0xC0) == 0x80) ++n;
+        chars.push_back(name.substr(i, n));
         total += n > 1 ? 2 : 1;
         i += n;
     }

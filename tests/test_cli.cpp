@@ -388,6 +388,8 @@ TEST(Cli, NamesReachATerminalWithoutControlCharacters) {
     fs::create_directory(root / "odd");
     test::WriteFileBytes(root / "odd/red\x1b[31m.bmp", test::EncodeBmp(test::RandomPicture(40, 20, 4)));
     test::WriteFileBytes(root / "odd/bell\x07.bmp", test::kOld);
+    // Not UTF-8: a lead byte before an escape, and a C1 control.
+    test::WriteFileBytes(root / "odd/t\xC3\x1B]2;x\x07\xC2\x9B""31m.bmp", test::EncodeBmp(test::RandomPicture(40, 20, 4)));
     const std::string batch = std::string(PICTRIM_CLI_PATH) + " --yes -j 1 -t out odd 50";
     const std::string single = std::string(PICTRIM_CLI_PATH) + " " + Quoted("odd/no\x1b]0;x\x07.bmp") + " out.bmp 50";
     for (const bool terminal : {true, false}) {
@@ -396,6 +398,12 @@ TEST(Cli, NamesReachATerminalWithoutControlCharacters) {
             const auto [status, out, err] =
                 Shell(dir, "cd " + root.string() + " && " + (terminal ? "script -qec " + Quoted(command) + " /dev/null" : command));
             const std::string all = out + err;
+            if (terminal) {  // the progress line's own "erase line" aside, nothing steers the terminal
+                std::string rest = all;
+                for (auto at = rest.find("\x1b[K"); at != std::string::npos; at = rest.find("\x1b[K")) rest.erase(at, 3);
+                EXPECT_EQ(rest.find_first_of("\x1b\x07"), std::string::npos);
+                EXPECT_EQ(rest.find("\xC2\x9B"), std::string::npos);
+            }
             if (command == batch) {
                 EXPECT_THAT(all, HasSubstr(terminal ? "odd/red?[31m.bmp -> out/red?[31m.bmp: 完了しました。"
                                                     : "odd/red\x1b[31m.bmp -> out/red\x1b[31m.bmp: 完了しました。"));
