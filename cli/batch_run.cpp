@@ -1,5 +1,6 @@
 #include "batch_run.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <new>
 #include <system_error>
@@ -7,6 +8,7 @@
 
 #include "engine/exec_thread.h"
 #include "engine/job_notices.h"
+#include "platform/open_failures.h"
 #include "platform/replacement_file.h"
 #include "platform/utf8_path.h"
 
@@ -14,6 +16,21 @@ namespace pictrim::cli {
 
 BatchRun::BatchRun(const CliOptions& options, const std::vector<BatchItem>& items, BatchConsole& console)
     : m_options(options), m_items(items), m_console(console), m_notices(items.size()) {}
+
+namespace {
+
+// Each file waiting to be committed holds a descriptor, and the group being
+// flushed as many again; each job a few more. Sized to the process's limit,
+// the queue makes the jobs wait instead of failing their opens.
+std::size_t WaitingRoom(unsigned jobs) {
+    constexpr std::size_t kMost = 256, kSpare = 16, kPerJob = 4;
+    const std::size_t limit = platform::DescriptorLimit();
+    const std::size_t reserved = kSpare + kPerJob * jobs;
+    if (limit == 0) return kMost;
+    return std::clamp<std::size_t>(limit > reserved ? (limit - reserved) / 2 : 1, 1, kMost);
+}
+
+}  // namespace
 
 BatchRun::Counts BatchRun::Run() {
     {
@@ -26,8 +43,8 @@ BatchRun::Counts BatchRun::Run() {
         platform::ReplacementFile::SpareFromCleanUp(sources);
     }
     {
-        platform::CommitGroup commits;
         const unsigned jobs = m_options.jobs != 0 ? m_options.jobs : std::max(1u, std::thread::hardware_concurrency());
+        platform::CommitGroup commits(WaitingRoom(jobs));
         std::vector<std::thread> workers;
         for (unsigned i = 1; i < jobs && i < m_items.size(); ++i) {
             try {

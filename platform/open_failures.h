@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace pictrim::platform {
 
 // Running out of file descriptors is a failure of the run (too many files
@@ -12,5 +14,8 @@ void NoteOpenFailure(int error);  // the errno value of a failed open
 bool TakeDescriptorShortage();
 // Whether any open of this process has failed for want of descriptors.
 bool DescriptorsRanShort();
+// How many files the process may hold open at once; 0 when the system sets
+// no limit worth planning for.
+std::size_t DescriptorLimit();
 
 }  // namespace pictrim::platform
