@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -138,11 +139,17 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
 int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signals) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> sources = options.sources;
-    if (options.files0From && !pictrim::cli::ReadFiles0From(*options.files0From, sources)) {
-        Print(stderr, "pictrim-cli: cannot read %s\n", options.files0From->c_str());
+    std::vector<BatchItem> items;
+    try {
+        if (options.files0From && !pictrim::cli::ReadFiles0From(*options.files0From, sources)) {
+            Print(stderr, "pictrim-cli: cannot read %s\n", options.files0From->c_str());
+            return kExitNotConverted;
+        }
+        items = pictrim::cli::PlanBatch(options, sources);
+    } catch (const std::bad_alloc&) {  // a list without end (/dev/zero), or more names than memory
+        Print(stderr, "pictrim-cli: not enough memory for the list of files\n");
         return kExitNotConverted;
     }
-    const std::vector<BatchItem> items = pictrim::cli::PlanBatch(options, sources);
     if (options.dryRun) return DryRun(options, items);
 
     pictrim::cli::BatchConsole console(options, items.size());

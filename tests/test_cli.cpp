@@ -360,6 +360,8 @@ TEST(Cli, DryRunsPromiseWhatRunsDoAndLimitsAreFailures) {
         {asNobody, {"-t", "ro/new", "a.bmp", "50"}, 1, summary("0 converted, 0 skipped, 1 refused, 0 failed")},
         {asNobody, {"-n", "-t", "new/sub", "a.bmp", "50"}, 0, summary("dry run: 1 to convert, 0 to skip, 0 refused")},
         {asNobody, {"-t", "new/sub", "a.bmp", "50"}, 0, summary("1 converted, 0 skipped, 0 refused, 0 failed")},
+        // Started with stdout closed: the completion reaches nobody.
+        {">&- ", {"a.bmp", "closed.bmp", "50"}, 1, HasSubstr("cannot write to standard output")},
     };
     // Three standard streams and the question's two ends leave one descriptor: the source's.
     // With a few dozen, files wait to be committed rather than fail.

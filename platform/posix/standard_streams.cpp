@@ -12,8 +12,10 @@ namespace pictrim::platform {
 void KeepStandardStreamsOpen() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1) continue;
-        // open() takes the lowest free number: this one.
-        const int null = ::open("/dev/null", O_RDWR);
+        // open() takes the lowest free number: this one. A closed stdout
+        // fails its writes, so that messages nobody can get are not a success.
+        int null = fd == STDOUT_FILENO ? ::open("/dev/full", O_WRONLY) : -1;
+        if (null < 0) null = ::open("/dev/null", O_RDWR);
         if (null >= 0 && null != fd) ::close(null);
     }
     ::signal(SIGPIPE, SIG_IGN);
