@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using testing::HasSubstr, testing::IsEmpty, testing::StartsWith;
 
+#ifndef _WIN32
 // The text as one word of a shell command line.
 std::string Quoted(const std::string& text) {
     std::string quoted(1, '\'');
@@ -33,7 +34,6 @@ std::string Quoted(const std::string& text) {
     return quoted;
 }
 
-#ifndef _WIN32
 // Runs a command line in the shell with stdin from /dev/null: never a
 // terminal. Returns the exit status, stdout and stderr.
 std::tuple<int, std::string, std::string> Shell(const test::TempDir& dir, const std::string& command) {
