@@ -1,12 +1,11 @@
 #include "batch_console.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <vector>
+
+#include "platform/standard_streams.h"
 
 namespace pictrim::cli {
 
@@ -54,9 +53,9 @@ std::string FitToColumns(const std::string& name, std::size_t columns) {
 
 BatchConsole::BatchConsole(const CliOptions& options, std::size_t files)
     : m_options(options),
-      m_question(STDIN_FILENO),
-      m_askOnTerminal(options.answer == Preset::None && ::isatty(STDIN_FILENO) == 1),
-      m_progress(::isatty(STDERR_FILENO) == 1),
+      m_question(stdin),
+      m_askOnTerminal(options.answer == Preset::None && platform::IsTerminal(stdin)),
+      m_progress(platform::IsTerminal(stderr)),
       m_files(files) {}
 
 void BatchConsole::Print(std::FILE* stream, const std::string& line) {
@@ -65,7 +64,7 @@ void BatchConsole::Print(std::FILE* stream, const std::string& line) {
         return;
     }
     ClearProgress();
-    std::fprintf(stream, "%s\n", line.c_str());
+    platform::Print(stream, "%s\n", line.c_str());
     std::fflush(stream);
     DrawProgress(true);
 }
@@ -102,11 +101,11 @@ std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem
     std::string answer;
     bool cancelled = false;
     while (answer.empty()) {
-        std::fprintf(stderr, "Pictrim: %s: %s [y]es/[N]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
+        platform::Print(stderr, "Pictrim: %s: %s [y]es/[N]o/[a]ll/none? ", item.source.c_str(), question.text.c_str());
         std::fflush(stderr);
         const auto line = m_question.ReadLine();
         if (!line) {
-            std::fputc('\n', stderr);
+            platform::Print(stderr, "\n");
             cancelled = m_question.Cancelled();
             answer = "none";  // no more input: nothing more can be answered
             break;
@@ -119,7 +118,7 @@ std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem
     }
     std::lock_guard lock(m_mutex);
     m_questionUp = false;
-    for (const auto& [stream, text] : m_deferred) std::fprintf(stream, "%s\n", text.c_str());
+    for (const auto& [stream, text] : m_deferred) platform::Print(stream, "%s\n", text.c_str());
     m_deferred.clear();
     std::fflush(stdout);
     if (cancelled) return std::nullopt;
@@ -145,7 +144,7 @@ void BatchConsole::Finished(const BatchItem& item) {
 void BatchConsole::Summary(const std::string& line) {
     std::lock_guard lock(m_mutex);
     ClearProgress();
-    std::fprintf(stderr, "%s\n", line.c_str());
+    platform::Print(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }
 
@@ -160,17 +159,17 @@ void BatchConsole::DrawProgress(bool force) {
     std::snprintf(head, sizeof head, "[%zu/%zu] %.1f MB/s ", m_done, m_files, rate);
     // \r and "erase to the end of the line" rewrite one line in place: it
     // must not wrap, so the name is cut to what the terminal has left.
-    winsize size{};
-    const std::size_t columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    const std::size_t known = platform::TerminalColumns(stderr);
+    const std::size_t columns = known > 0 ? known : 80;
     const std::size_t room = columns > std::strlen(head) + 1 ? columns - std::strlen(head) - 1 : 0;
-    std::fprintf(stderr, "\r\x1b[K%s%s", head, FitToColumns(m_current, room).c_str());
+    platform::Print(stderr, "\r\x1b[K%s%s", head, FitToColumns(m_current, room).c_str());
     std::fflush(stderr);
     m_progressShown = true;
 }
 
 void BatchConsole::ClearProgress() {
     if (!m_progressShown) return;
-    std::fputs("\r\x1b[K", stderr);
+    platform::Print(stderr, "\r\x1b[K");
     m_progressShown = false;
 }
 

@@ -1,22 +1,21 @@
 #include "batch_plan.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <system_error>
 
 #include "platform/path_checks.h"
+#include "platform/utf8_path.h"
 
 namespace pictrim::cli {
 
 namespace fs = std::filesystem;
+using platform::kPathSeparators, platform::PathFromUtf8, platform::Utf8Of;
 
 namespace {
 
@@ -35,7 +34,7 @@ bool HasBmpExtension(const std::string& name) {
 
 std::string Join(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+    return std::string(kPathSeparators).find(folder.back()) != std::string::npos ? folder + name : folder + "/" + name;
 }
 
 struct WalkRules {
@@ -49,8 +48,8 @@ struct WalkRules {
 void Walk(const std::string& folder, const std::string& relative, const WalkRules& rules, std::vector<Found>& found) {
     std::error_code ec;
     std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+    for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = Utf8Of(it->path().filename());
         std::error_code ignored;
         const bool isFolder = it->is_directory(ignored) && !it->is_symlink(ignored);
         entries.emplace_back(name, isFolder);
@@ -66,7 +65,7 @@ void Walk(const std::string& folder, const std::string& relative, const WalkRule
             // to a folder counts as nothing. One that cannot be followed is
             // taken, so that the job says why it cannot be read.
             std::error_code status;
-            const fs::file_type type = fs::status(fs::path(Join(folder, name)), status).type();
+            const fs::file_type type = fs::status(PathFromUtf8(Join(folder, name)), status).type();
             if (type == fs::file_type::regular || (status && type != fs::file_type::not_found)) {
                 found.push_back({Join(folder, name), Join(relative, name), {}});
             }
@@ -81,7 +80,7 @@ void Walk(const std::string& folder, const std::string& relative, const WalkRule
 }
 
 std::string WithSuffix(const std::string& name, const std::string& suffix) {
-    const auto slash = name.find_last_of('/');
+    const auto slash = name.find_last_of(kPathSeparators);
     const auto dot = name.find_last_of('.');
     const std::size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
     // A leading dot starts a hidden name, not an extension.
@@ -93,35 +92,28 @@ std::string DestinationFor(const CliOptions& options, const Found& file) {
     std::string relative = file.relative;
     if (options.suffix) relative = WithSuffix(relative, *options.suffix);
     if (options.targetDirectory) return Join(*options.targetDirectory, relative);
-    const auto slash = file.path.find_last_of('/');
+    const auto slash = file.path.find_last_of(kPathSeparators);
     const std::string folder = slash == std::string::npos ? "" : file.path.substr(0, slash + 1);
-    const auto relSlash = relative.find_last_of('/');
+    const auto relSlash = relative.find_last_of(kPathSeparators);
     return folder + (relSlash == std::string::npos ? relative : relative.substr(relSlash + 1));
-}
-
-// One spelling per place, so that "out/a.bmp" and "./out/../out/a.bmp"
-// are seen to be the same destination.
-std::string PlaceKey(const std::string& path) {
-    std::error_code ec;
-    const fs::path canonical = fs::weakly_canonical(fs::absolute(path, ec), ec);
-    return ec ? fs::path(path).lexically_normal().string() : canonical.string();
 }
 
 }  // namespace
 
 bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names) {
-    const int fd = listPath == "-" ? STDIN_FILENO : ::open(listPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     std::string text;
-    char buffer[65536];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;  // a folder, or an I/O error
-        text.append(buffer, static_cast<std::size_t>(n));
+    if (listPath == "-") {
+        char buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) text.append(buffer, n);
+        if (std::ferror(stdin)) return false;
+    } else {
+        std::error_code ec;
+        if (fs::is_directory(PathFromUtf8(listPath), ec)) return false;
+        std::ifstream in(PathFromUtf8(listPath), std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.is_open() || in.bad()) return false;
     }
-    if (fd != STDIN_FILENO) ::close(fd);
-    if (n < 0) return false;
     std::size_t start = 0;
     while (start < text.size()) {
         const auto end = std::min(text.find('\0', start), text.size());
@@ -136,13 +128,13 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
     WalkRules rules{options.recursive, std::nullopt};
     if (options.targetDirectory) rules.skip = platform::IdentityOf(*options.targetDirectory);
     for (const std::string& source : sources) {
-        struct stat st {};
+        std::error_code ec;
         if (source.empty()) {
             found.push_back({source, {}, "an empty file name"});
-        } else if (::stat(source.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        } else if (fs::is_directory(PathFromUtf8(source), ec)) {
             Walk(source, {}, rules, found);
         } else {
-            found.push_back({source, fs::path(source).filename().string(), {}});
+            found.push_back({source, Utf8Of(PathFromUtf8(source).filename()), {}});
         }
     }
 
@@ -151,10 +143,10 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
     std::vector<std::uint64_t> sizes(found.size(), 0);
     std::map<platform::FileIdentity, std::string> sourceFiles;
     for (std::size_t i = 0; i < found.size(); ++i) {
-        struct stat st {};
-        if (found[i].path.empty() || ::stat(found[i].path.c_str(), &st) != 0) continue;
-        identities[i] = platform::IdentityOf(st);
-        sizes[i] = static_cast<std::uint64_t>(st.st_size);
+        const auto facts = platform::FactsOf(found[i].path);
+        if (!facts) continue;
+        identities[i] = facts->identity;
+        sizes[i] = facts->size;
         sourceFiles.emplace(*identities[i], found[i].path);
     }
 
@@ -169,7 +161,7 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
             const auto& source = identities[i];
             const auto there = platform::IdentityOf(item.destination);
             const auto other = there ? sourceFiles.find(*there) : sourceFiles.end();
-            const auto [slot, fresh] = taken.emplace(PlaceKey(item.destination), file.path);
+            const auto [slot, fresh] = taken.emplace(platform::ComparablePath(item.destination), file.path);
             if (!fresh) {
                 item.refusal = "its destination " + item.destination + " is already that of " + slot->second;
             } else if (other != sourceFiles.end() && there != source) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/exec_thread.h"
+#include "platform/utf8_path.h"
 
 namespace pictrim::cli {
 
@@ -15,7 +16,7 @@ BatchRun::BatchRun(const CliOptions& options, const std::vector<BatchItem>& item
 BatchRun::Counts BatchRun::Run() {
     if (m_options.targetDirectory) {
         std::error_code ec;  // a folder that cannot be made is told per file, when its job cannot open
-        std::filesystem::create_directories(*m_options.targetDirectory, ec);
+        std::filesystem::create_directories(platform::PathFromUtf8(*m_options.targetDirectory), ec);
     }
     {
         platform::CommitGroup commits;
@@ -79,7 +80,7 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
     // The mirrored tree is made as it is needed; a folder that cannot be
     // made is told by the job, which cannot open the destination.
     std::error_code ec;
-    const std::filesystem::path folder = std::filesystem::path(item.destination).parent_path();
+    const std::filesystem::path folder = platform::PathFromUtf8(item.destination).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
 
     CExecThread job({&notices, item.source, item.destination, nullptr, m_options.percent, m_options.ratioIndex,

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "engine/ratio.h"
+#include "platform/utf8_path.h"
 
 namespace pictrim::cli {
 
@@ -83,7 +84,9 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
         case 't': options.targetDirectory = optarg; break;
         case kSuffix:
             options.suffix = optarg;
-            if (options.suffix->find('/') != std::string::npos) return Refuse(options, "--suffix may not contain '/'");
+            if (options.suffix->find_first_of(platform::kPathSeparators) != std::string::npos) {
+                return Refuse(options, std::string("--suffix may not contain '") + platform::kPathSeparators[0] + "'");
+            }
             break;
         case 'R': options.recursive = batchOnly = true; break;
         case kFiles0From:

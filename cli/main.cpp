@@ -1,9 +1,6 @@
 // pictrim-cli: the conversion job without the dialog, for scripts, for
 // machines without a display, and for many files at once.
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,9 +26,10 @@ constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 using pictrim::cli::BatchItem;
 using pictrim::cli::CliOptions;
 using Preset = pictrim::platform::TerminalNotices::PresetAnswer;
+using pictrim::platform::Print;
 
 void PrintUsage() {
-    std::fputs(
+    Print(stdout, "%s",
         "Usage: pictrim-cli [OPTIONS] SOURCE DESTINATION RATIO\n"
         "  or:  pictrim-cli [OPTIONS] -t FOLDER SOURCE... RATIO\n"
         "  or:  pictrim-cli [OPTIONS] --suffix TEXT SOURCE... RATIO\n"
@@ -64,18 +62,17 @@ void PrintUsage() {
         "      --version            show the version\n"
         "\n"
         "Exit status: 0 every file converted (or skipped by the overwrite answer),\n"
-        "1 a file refused, failed or declined, 2 usage error, 130 interrupted.\n",
-        stdout);
+        "1 a file refused, failed or declined, 2 usage error, 130 interrupted.\n");
 }
 
 int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signals) {
-    pictrim::platform::TerminalNotices notices(options.answer, stdin, stdout, stderr, ::isatty(STDIN_FILENO) == 1);
+    pictrim::platform::TerminalNotices notices(options.answer, stdin, stdout, stderr, pictrim::platform::IsTerminal(stdin));
     auto* worker = new pictrim::CExecThread({&notices, options.source, options.destination, nullptr, options.percent,
                                              options.ratioIndex, options.preserveTimestamps, nullptr});
     const auto lifetime = worker->Lifetime();
     if (!worker->CreateThread()) {
         delete worker;
-        std::fprintf(stderr, "pictrim-cli: cannot start a worker thread\n");
+        Print(stderr, "pictrim-cli: cannot start a worker thread\n");
         return kExitNotConverted;
     }
     signals.OnStop([lifetime, &notices] {
@@ -96,7 +93,7 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
     std::size_t convert = 0, skip = 0, refuse = 0;
     for (const BatchItem& item : items) {
         if (!item.refusal.empty()) {
-            std::printf("%s: refused: %s\n", item.source.c_str(), item.refusal.c_str());
+            Print(stdout, "%s: refused: %s\n", item.source.c_str(), item.refusal.c_str());
             ++refuse;
             continue;
         }
@@ -107,16 +104,16 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
             what = ": refused: the destination cannot be written";
             ++refuse;
         } else if (state == State::Replaceable && options.answer != Preset::Yes) {
-            const bool ask = options.answer == Preset::None && ::isatty(STDIN_FILENO) == 1;
+            const bool ask = options.answer == Preset::None && pictrim::platform::IsTerminal(stdin);
             what = ask ? " (exists: would be asked about)" : " (exists: would be skipped)";
             ask ? ++convert : ++skip;
         } else {
             what = state == State::Replaceable ? " (exists: would be replaced)" : "";
             ++convert;
         }
-        std::printf("%s -> %s%s\n", item.source.c_str(), item.destination.c_str(), what);
+        Print(stdout, "%s -> %s%s\n", item.source.c_str(), item.destination.c_str(), what);
     }
-    std::fprintf(stderr, "pictrim-cli: dry run: %zu to convert, %zu to skip, %zu refused\n", convert, skip, refuse);
+    Print(stderr, "pictrim-cli: dry run: %zu to convert, %zu to skip, %zu refused\n", convert, skip, refuse);
     return refuse == 0 ? kExitConverted : kExitNotConverted;
 }
 
@@ -124,7 +121,7 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> sources = options.sources;
     if (options.files0From && !pictrim::cli::ReadFiles0From(*options.files0From, sources)) {
-        std::fprintf(stderr, "pictrim-cli: cannot read %s\n", options.files0From->c_str());
+        Print(stderr, "pictrim-cli: cannot read %s\n", options.files0From->c_str());
         return kExitNotConverted;
     }
     const std::vector<BatchItem> items = pictrim::cli::PlanBatch(options, sources);
@@ -151,29 +148,28 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
 // failure like any other: a script must not take silence for success.
 int CheckedStatus(int status) {
     if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
-    std::fprintf(stderr, "pictrim-cli: cannot write to standard output\n");
+    Print(stderr, "pictrim-cli: cannot write to standard output\n");
     return status == kExitConverted ? kExitNotConverted : status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    pictrim::platform::KeepStandardStreamsOpen();
     // A reader that went away (`| head`) makes writes fail, which the exit
     // status reports, instead of killing the run in the middle of a file.
-    std::signal(SIGPIPE, SIG_IGN);
+    pictrim::platform::KeepStandardStreamsOpen();
     // Before any thread: every thread started later inherits it.
     pictrim::platform::StopSignals signals;
-    const CliOptions options = pictrim::cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const CliOptions options = pictrim::cli::ParseCommandLine(pictrim::platform::CommandLineArguments(argc, argv));
     switch (options.action) {
     case CliOptions::Action::Help:
         PrintUsage();
         return CheckedStatus(kExitConverted);
     case CliOptions::Action::Version:
-        std::printf("pictrim-cli %s\n", pictrim::kVersionString);
+        Print(stdout, "pictrim-cli %s\n", pictrim::kVersionString);
         return CheckedStatus(kExitConverted);
     case CliOptions::Action::UsageError:
-        std::fprintf(stderr, "pictrim-cli: %s\nTry 'pictrim-cli --help' for more information.\n", options.error.c_str());
+        Print(stderr, "pictrim-cli: %s\nTry 'pictrim-cli --help' for more information.\n", options.error.c_str());
         return kExitUsage;
     case CliOptions::Action::Convert: return CheckedStatus(ConvertOne(options, signals));
     case CliOptions::Action::ConvertMany: return CheckedStatus(ConvertMany(options, signals));

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,8 +10,8 @@
 namespace pictrim::platform {
 
 // Writes a new version of a file without ever exposing a partial one. The
-// bytes go to a temporary file in the destination's folder (an unnamed
-// O_TMPFILE where the file system has it) and replace the destination only in
+// bytes go to a temporary file in the destination's folder (unnamed, or
+// marked for deletion, where the system allows) and replace the destination only in
 // Commit, after all of them are written and flushed. Until then, and after
 // any failure, the destination is exactly as it was and no temporary file is
 // left behind.
@@ -55,7 +53,7 @@ public:
     bool Reserve(std::uint64_t bytes);
     bool Write(const void* data, std::size_t count);
     // The new file's modification time, as `touch -r` would set it.
-    void SetModificationTime(const struct timespec& time);
+    void SetModificationTime(const FileTime& time);
 
     // Flushes the data, puts the file in place, flushes the folder.
     CommitResult Commit();
@@ -77,14 +75,17 @@ private:
     CommitResult LinkIntoPlace();
     CommitResult PlaceNewName(const std::string& from);
 
-    int m_fd = -1;
+    // The system's own handle of the open temporary file (a descriptor, a
+    // HANDLE), -1 when none.
+    std::intptr_t m_fd = -1;
     std::string m_target;
     std::string m_folder;
     std::string m_namedTemp;  // empty for an unnamed temporary file
     bool m_replacing = false;
-    mode_t m_mode = 0;
-    uid_t m_uid = 0;
-    gid_t m_gid = 0;
+    // What the replaced file keeps: mode, owner and group; Windows: attributes.
+    std::uint32_t m_mode = 0;
+    std::uint32_t m_uid = 0;
+    std::uint32_t m_gid = 0;
 };
 
 }  // namespace pictrim::platform

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-#include <time.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,7 +20,7 @@ public:
     SourceFile& operator=(const SourceFile&) = delete;
 
     bool Open(const std::string& path);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd != -1; }
 
     // Reads up to count bytes from the current position; fewer only at the
     // end of the file. None on an I/O error.
@@ -32,15 +29,16 @@ public:
     std::optional<std::size_t> ReadAt(void* buffer, std::size_t count, std::uint64_t offset);
     std::optional<std::uint64_t> Length() const;
     FileIdentity Identity() const { return m_identity; }
-    const struct timespec& ModificationTime() const { return m_mtime; }
+    const FileTime& ModificationTime() const { return m_mtime; }
     void Close();
 
 private:
-    std::optional<std::size_t> ReadFrom(void* buffer, std::size_t count, off_t offset);  // offset < 0: current
+    std::optional<std::size_t> ReadFrom(void* buffer, std::size_t count, std::int64_t offset);  // offset < 0: current
 
-    int m_fd = -1;
+    std::intptr_t m_fd = -1;  // the system's handle (a descriptor, a HANDLE); -1 when none
+    std::int64_t m_position = 0;  // where Read goes on, where the system keeps no position
     FileIdentity m_identity;
-    struct timespec m_mtime {};
+    FileTime m_mtime;
 };
 
 // Test seam: runs before every read of an open source, so that a test can

@@ -1,10 +1,38 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 namespace pictrim::platform {
 
-// Opens /dev/null on whichever of descriptors 0, 1 and 2 a parent left
+// What a command-line program gets from whoever started it: the standard
+// streams and its arguments.
+
+// Opens the null device on whichever of the standard streams a parent left
 // closed, so that no file the program opens later takes one of their
-// numbers and receives its messages (a temporary image included).
+// numbers and receives its messages (a temporary image included). Makes a
+// reader that went away (`| head`) fail writes instead of killing the
+// process in the middle of a file. On Windows the streams are binary, so
+// that what is written is what arrives.
 void KeepStandardStreamsOpen();
+
+// The arguments after the program's name, in UTF-8. On Windows they are read
+// as UTF-16 from the system, not through the ANSI code page.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// True when the stream is a terminal (a console window on Windows).
+bool IsTerminal(std::FILE* stream);
+// The terminal's width in columns; 0 when unknown.
+std::size_t TerminalColumns(std::FILE* stream);
+
+// printf to a standard stream. UTF-8 text reaches a terminal as text in any
+// console code page, and a file or pipe as UTF-8.
+#ifdef __MINGW32__
+void Print(std::FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+#else
+void Print(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+#endif
 
 }  // namespace pictrim::platform

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -10,21 +12,24 @@ namespace pictrim::platform {
 // short: a Ctrl-C must not leave a job waiting for a line that never comes.
 class TerminalQuestion {
 public:
-    explicit TerminalQuestion(int inputFd);
+    explicit TerminalQuestion(std::FILE* input);
     ~TerminalQuestion();
     TerminalQuestion(const TerminalQuestion&) = delete;
     TerminalQuestion& operator=(const TerminalQuestion&) = delete;
 
-    // The line without its end; none at the end of input or once cancelled.
+    // The line without its end, in UTF-8; none at the end of input or once
+    // cancelled.
     std::optional<std::string> ReadLine();
     // Ends a waiting ReadLine and every later one. Safe from any thread.
     void Cancel();
     bool Cancelled() const { return m_cancelled; }
 
 private:
-    int m_input;
+    // The system's handles (descriptors, HANDLEs), -1 when none: the input,
+    // and what wakes a waiting ReadLine.
+    std::intptr_t m_input;
     std::atomic<bool> m_cancelled{false};
-    int m_wake[2] = {-1, -1};
+    std::intptr_t m_wake[2] = {-1, -1};
 };
 
 }  // namespace pictrim::platform

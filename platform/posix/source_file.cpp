@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "posix_identity.h"
+
 namespace pictrim::platform {
 
 namespace {
@@ -31,17 +33,17 @@ bool SourceFile::Open(const std::string& path) {
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     m_fd = fd;
     m_identity = IdentityOf(st);
-    m_mtime = st.st_mtim;
+    m_mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
     return true;
 }
 
 std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) { return ReadFrom(buffer, count, -1); }
 
 std::optional<std::size_t> SourceFile::ReadAt(void* buffer, std::size_t count, std::uint64_t offset) {
-    return ReadFrom(buffer, count, static_cast<off_t>(offset));
+    return ReadFrom(buffer, count, static_cast<std::int64_t>(offset));
 }
 
-std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count, off_t offset) {
+std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count, std::int64_t offset) {
     if (m_fd < 0) return std::nullopt;
     if (g_beforeRead) g_beforeRead();
     auto* out = static_cast<unsigned char*>(buffer);

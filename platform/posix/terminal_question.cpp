@@ -7,12 +7,16 @@
 
 namespace pictrim::platform {
 
-TerminalQuestion::TerminalQuestion(int inputFd) : m_input(inputFd) {
-    if (::pipe2(m_wake, O_CLOEXEC) != 0) m_wake[0] = m_wake[1] = -1;
+TerminalQuestion::TerminalQuestion(std::FILE* input) : m_input(::fileno(input)) {
+    int wake[2] = {-1, -1};
+    if (::pipe2(wake, O_CLOEXEC) == 0) {
+        m_wake[0] = wake[0];
+        m_wake[1] = wake[1];
+    }
 }
 
 TerminalQuestion::~TerminalQuestion() {
-    for (const int fd : m_wake) {
+    for (const std::intptr_t fd : m_wake) {
         if (fd >= 0) ::close(fd);
     }
 }
@@ -30,7 +34,7 @@ void TerminalQuestion::Cancel() {
 std::optional<std::string> TerminalQuestion::ReadLine() {
     std::string line;
     for (;;) {
-        pollfd fds[2] = {{m_input, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        pollfd fds[2] = {{static_cast<int>(m_input), POLLIN, 0}, {static_cast<int>(m_wake[0]), POLLIN, 0}};
         if (::poll(fds, m_wake[0] >= 0 ? 2 : 1, -1) < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;

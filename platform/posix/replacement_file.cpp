@@ -17,6 +17,8 @@
 #include <set>
 #include <utility>
 
+#include "posix_identity.h"
+
 namespace pictrim::platform {
 
 struct ReplacementFile::Target {
@@ -318,9 +320,9 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
     return CommitResult::Committed;
 }
 
-void ReplacementFile::SetModificationTime(const struct timespec& time) {
+void ReplacementFile::SetModificationTime(const FileTime& time) {
     if (m_fd < 0) return;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
     ::futimens(m_fd, times);
 }
 

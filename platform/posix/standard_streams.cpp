@@ -1,0 +1,40 @@
+#include "standard_streams.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdarg>
+
+namespace pictrim::platform {
+
+void KeepStandardStreamsOpen() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1) continue;
+        // open() takes the lowest free number: this one.
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) ::close(null);
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+std::size_t TerminalColumns(std::FILE* stream) {
+    winsize size{};
+    return ::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+void Print(std::FILE* stream, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
+}
+
+}  // namespace pictrim::platform
