@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "bmp_fixture.h"
+#include "platform/utf8_path.h"
 #include "ui/dialog_logic.h"
 
 namespace pictrim {
@@ -14,11 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::Notice, platform::NoticeAnswer, platform::NoticeButtons;
-
-std::string Utf8(const fs::path& path) {
-    const std::u8string s = path.u8string();
-    return {s.begin(), s.end()};
-}
 
 class FakeWidgets;
 
@@ -87,7 +83,7 @@ private:
 
 class DialogLogicTest : public testing::Test {
 protected:
-    std::string Path(const std::string& name) { return Utf8(dir.path() / fs::u8path(name)); }
+    std::string Path(const std::string& name) { return platform::Utf8Of(dir.path() / platform::PathFromUtf8(name)); }
     void SetPaths(const std::string& src, const std::string& dst) {
         logic.OnChangeSrc(src.empty() ? src : Path(src));
         logic.OnChangeDst(dst.empty() ? dst : Path(dst));
