@@ -1,0 +1,31 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace pictrim::platform {
+
+// UTF-8 inside the program, UTF-16 at every call into Windows.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& utf16);
+
+// The path as Windows' wide calls take it whatever its length: absolute,
+// with "/" turned into "\", "." and ".." resolved, and the "\\?\" (or
+// "\\?\UNC\") prefix that lifts the 260-character limit. Device names
+// ("\\.\NUL") are left as they are. Empty when the text is not UTF-8.
+std::wstring LongPath(const std::string& utf8);
+
+// The path of an open file, as the file system spells it; UTF-8, without the
+// "\\?\" prefix.
+std::string FinalPath(HANDLE file);
+
+// The folder part and the name part, split at the last "\" or "/".
+std::string FolderOf(const std::string& path);
+bool HasFileName(const std::string& path);
+
+// Opens what the path names (a folder too) only to look at it: no read or
+// write access, every kind of sharing, so that it never stands in anyone's way.
+HANDLE OpenToLookAt(const std::wstring& path, DWORD extraFlags = 0);
+
+}  // namespace pictrim::platform
