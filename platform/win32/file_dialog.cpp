@@ -1,5 +1,6 @@
 #include "file_dialog.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
 #include <vector>
@@ -33,7 +34,7 @@ std::optional<std::string> ChooseBitmap(HWND owner, const std::string& proposed)
     if (ask(start)) return Utf8(name.data());
     // A proposed name the dialog cannot start from (a character a file name
     // may not hold) would leave the user without a dialog: start empty.
-    if (CommDlgExtendedError() == FNERR_INVALIDFILENAME && ask(std::wstring()) ) return Utf8(name.data());
+    if (CommDlgExtendedError() == FNERR_INVALIDFILENAME && ask(std::wstring())) return Utf8(name.data());
     return std::nullopt;
 }
 
