@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-ipafont-gothic qt6-translations-l10n
   dpkg-dev file lintian desktop-file-utils appstream
+  # The Windows installer, and pictrim.exe driven under Wine in a virtual display.
+  nsis openbox xdotool
 )
 
 missing=()
