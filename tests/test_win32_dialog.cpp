@@ -142,6 +142,11 @@ protected:
     std::wstring Path(const std::string& name) { return platform::Wide(Utf8Path(name)); }
     HWND Item(int id) { return GetDlgItem(m_dlg.m_hWnd, id); }
     bool ExecuteEnabled() { return IsWindowEnabled(Item(IDC_EXECUTE)) != FALSE; }
+    bool BusyCursor() {
+        SendMessageW(m_dlg.m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(Item(IDC_SRC_EDIT)),
+                     MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        return GetCursor() == LoadCursorW(nullptr, IDC_APPSTARTING);
+    }
     void Execute() { SendMessageW(Item(IDC_EXECUTE), BM_CLICK, 0, 0); }
     void WaitForJobEnd() {
         PumpUntil([&] { return !m_dlg.HasRunningJob(); });
@@ -166,8 +171,9 @@ TEST_F(Win32DialogTest, ADropOnTheSourceFieldIsTakenAsTyped) {
     EXPECT_FALSE(ExecuteEnabled());
 }
 
-// From the click to the job's end Execute stays off; at the end the rule
-// decides on the fields as they are then (changed while the notice is up).
+// From the click to the job's end Execute stays off and the dialog shows
+// the busy cursor; at the end the rule decides on the fields as they are
+// then (changed while the notice is up).
 TEST_F(Win32DialogTest, TheJobsEndAppliesTheExecuteRuleToTheFieldsAsTheyAreThen) {
     struct Row {
         const char* dstMeanwhile;
@@ -182,6 +188,7 @@ TEST_F(Win32DialogTest, TheJobsEndAppliesTheExecuteRuleToTheFieldsAsTheyAreThen)
         ASSERT_TRUE(ExecuteEnabled());
         NoticeAnswerer answerer([&](const std::wstring&) {
             EXPECT_FALSE(ExecuteEnabled());
+            EXPECT_TRUE(BusyCursor());
             SetWindowTextW(Item(IDC_DST_EDIT), *row.dstMeanwhile ? Path(row.dstMeanwhile).c_str() : L"");
             EXPECT_FALSE(ExecuteEnabled());
             return IDOK;
@@ -191,6 +198,7 @@ TEST_F(Win32DialogTest, TheJobsEndAppliesTheExecuteRuleToTheFieldsAsTheyAreThen)
         WaitForJobEnd();
         EXPECT_EQ(answerer.texts, std::vector<std::wstring>{L"完了しました。"});
         EXPECT_EQ(ExecuteEnabled(), row.enabledAfter);
+        EXPECT_FALSE(BusyCursor());
         EXPECT_EQ(test::ReadFileBytes(Utf8Path("out.bmp")), test::ExpectedOutput(m_picture, 3));
     }
 }
