@@ -11,7 +11,7 @@ packages=(
   xvfb xauth fonts-ipafont-gothic qt6-translations-l10n
   dpkg-dev file lintian desktop-file-utils appstream
   # The Windows installer, and pictrim.exe driven under Wine in a virtual display.
-  nsis openbox xdotool
+  nsis openbox xdotool x11-utils
 )
 
 missing=()

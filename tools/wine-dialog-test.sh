@@ -42,6 +42,12 @@ for ((i = 0; i < limit * 10; i++)); do [ -s "$work/display" ] && break; sleep 0.
 export DISPLAY=:$(cat "$work/display")
 openbox >/dev/null 2>&1 &
 pids+=($!)
+# Windows are activated through the window manager: wait until it runs.
+for ((i = 0; i < limit * 10; i++)); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
+xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || fail "openbox did not start"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
