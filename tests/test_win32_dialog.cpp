@@ -47,9 +47,19 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
+// Wine draws windows through X: without a display it makes none. Windows
+// always has its desktop.
+bool NoDesktop() {
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine && GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0;
+}
+#define SKIP_WITHOUT_DESKTOP() \
+    if (NoDesktop()) GTEST_SKIP() << "Wine without DISPLAY makes no windows; run under xvfb-run"
+
 bool AcceptsDrops(HWND window) { return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0; }
 
 TEST(Win32DropEdit, TakesTheFirstDroppedNameWhenItEndsInBmp) {
+    SKIP_WITHOUT_DESKTOP();
     test::TempDir dir;
     const std::wstring folder = platform::Wide(platform::Utf8Of(dir.path()));
     fs::create_directory(dir.path() / "pictures.bmp");
@@ -133,6 +143,7 @@ private:
 class Win32DialogTest : public testing::Test {
 protected:
     void SetUp() override {
+        SKIP_WITHOUT_DESKTOP();
         test::WriteFileBytes(Utf8Path("写真.bmp"), test::EncodeBmp(m_picture));
         ASSERT_NE(m_dlg.Create(), nullptr);
     }
