@@ -15,6 +15,21 @@ void ThreadLifetime::WaitForEnd() const {
     m_ended.wait(lock, [this] { return m_hasEnded; });
 }
 
+void ThreadLifetime::Release(bool abandoned) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_abandoned = abandoned;
+    }
+    m_resume.notify_all();
+}
+
+bool ThreadLifetime::WaitForResume() {
+    std::unique_lock lock(m_mutex);
+    m_resume.wait(lock, [this] { return m_released; });
+    return m_abandoned;
+}
+
 void ThreadLifetime::MarkEnded() {
     {
         std::lock_guard lock(m_mutex);
@@ -27,10 +42,7 @@ WorkerThread::WorkerThread() : m_lifetime(std::make_shared<ThreadLifetime>()) {}
 
 WorkerThread::~WorkerThread() {
     // A thread still waiting to be resumed must not run on a dead object.
-    if (m_created && !m_resumed) {
-        m_lifetime->m_abandoned = true;
-        m_lifetime->m_resume.release();
-    }
+    if (m_created && !m_resumed) m_lifetime->Release(true);
 }
 
 bool WorkerThread::CreateThread() {
@@ -47,12 +59,11 @@ bool WorkerThread::CreateThread() {
 void WorkerThread::ResumeThread() {
     if (!m_created || m_resumed) return;
     m_resumed = true;
-    m_lifetime->m_resume.release();
+    m_lifetime->Release(false);
 }
 
 void WorkerThread::Run(WorkerThread* self, std::shared_ptr<ThreadLifetime> lifetime) {
-    lifetime->m_resume.acquire();
-    if (!lifetime->m_abandoned) {
+    if (!lifetime->WaitForResume()) {
         self->InitInstance();
         self->ExitInstance();
         if (self->m_bAutoDelete) delete self;

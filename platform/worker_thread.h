@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <stop_token>
 
 namespace pictrim::platform {
@@ -22,11 +21,18 @@ private:
     friend class WorkerThread;
     void MarkEnded();
 
+    void Release(bool abandoned);
+    bool WaitForResume();  // true when abandoned
+
     std::stop_source m_stop;
-    std::binary_semaphore m_resume{0};
-    bool m_abandoned = false;  // written before m_resume is released
+    // A mutex and condition variables, not a std::binary_semaphore: GCC
+    // 12's semaphore can miss its wake-up where there is no futex (MinGW),
+    // leaving a worker suspended for ever.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_ended;
+    std::condition_variable m_resume;
+    bool m_released = false;
+    bool m_abandoned = false;
     bool m_hasEnded = false;
 };
 

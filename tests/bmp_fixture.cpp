@@ -1,7 +1,9 @@
 #include "bmp_fixture.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -12,6 +14,7 @@
 
 #include "engine/exec_thread.h"
 #include "engine/ratio.h"
+#include "platform/utf8_path.h"
 
 namespace pictrim::test {
 
@@ -132,10 +135,28 @@ void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+Bytes ReadFileBytes(const std::string& path) { return ReadFileBytes(platform::PathFromUtf8(path)); }
+void WriteFileBytes(const std::string& path, const Bytes& bytes) { WriteFileBytes(platform::PathFromUtf8(path), bytes); }
+
 TempDir::TempDir() {
+#ifdef _WIN32
+    std::random_device random;
+    for (int attempt = 0; attempt < 16 && m_path.empty(); ++attempt) {
+        const auto name = "pictrim-test-" + std::to_string(random()) + std::to_string(random());
+        if (std::filesystem::create_directory(std::filesystem::temp_directory_path() / name)) {
+            m_path = std::filesystem::temp_directory_path() / name;
+        }
+    }
+    if (m_path.empty()) throw std::runtime_error("no temporary folder");
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "pictrim-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
+#endif
+}
+
+std::string TempDir::operator/(const std::string& name) const {
+    return platform::Utf8Of(m_path / platform::PathFromUtf8(name));
 }
 
 TempDir::~TempDir() {
@@ -145,7 +166,7 @@ TempDir::~TempDir() {
 
 std::vector<std::string> TempDir::Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(m_path)) names.push_back(platform::Utf8Of(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }

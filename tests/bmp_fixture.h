@@ -47,6 +47,9 @@ Bytes ExpectedOutput(const Picture& src, int ratioIndex, bool topDown = false);
 
 Bytes ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes);
+// The same for UTF-8 paths, as the program takes them.
+Bytes ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
@@ -56,8 +59,8 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-    // Names in the folder, for spotting stray temporary files.
+    std::string operator/(const std::string& name) const;  // in UTF-8
+    // Names in the folder (UTF-8), for spotting stray temporary files.
     std::vector<std::string> Names() const;
 
 private:

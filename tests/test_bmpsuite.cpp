@@ -5,6 +5,7 @@
 #include <set>
 
 #include "bmp_fixture.h"
+#include "platform/utf8_path.h"
 
 namespace pictrim {
 namespace {
@@ -27,7 +28,7 @@ TEST(BmpSuite, TwentyFourBitFilesConvertAndEveryOtherFileIsRefused) {
                 // Good and questionable files are all of other depths: the notice says which.
                 const std::size_t at = test::U32At(file, 14) == 12 ? 24 : 28;
                 const std::string depth = std::to_string(file[at] | file[at + 1] << 8) + " color Bitmap - 非対応です。";
-                const std::string told = test::RunJob(entry.path(), dir / "out.bmp", 5);
+                const std::string told = test::RunJob(platform::Utf8Of(entry.path()), dir / "out.bmp", 5);
                 EXPECT_TRUE(folder[0] == 'b' ? told != "完了しました。" : told == depth) << told;
                 EXPECT_TRUE(dir.Names().empty());
                 continue;
@@ -41,7 +42,7 @@ TEST(BmpSuite, TwentyFourBitFilesConvertAndEveryOtherFileIsRefused) {
                 source.bytes.insert(source.bytes.end(), row, row + 3 * w);
             }
             for (int index = 0; index < 7; ++index) {
-                EXPECT_EQ(test::RunJob(entry.path(), dir / "out.bmp", index), "完了しました。") << index;
+                EXPECT_EQ(test::RunJob(platform::Utf8Of(entry.path()), dir / "out.bmp", index), "完了しました。") << index;
                 const test::Bytes expected = test::ExpectedOutput(source, index);
                 const test::Bytes actual = test::ReadFileBytes(dir / "out.bmp");
                 EXPECT_TRUE(std::equal(actual.begin() + 54, actual.end(), expected.begin() + 54, expected.end()));
