@@ -12,12 +12,9 @@ struct CliRun {
     int status = -1;
     std::string out, err;
 };
-enum class Cut {
-    None,
-    Kill,   // TerminateProcess: nothing of the program runs after it
-    Break,  // Ctrl-Break on its console, as a user would press it
-};
+// With killAfterSeconds, a run still going then is ended by TerminateProcess:
+// nothing of the program runs after it.
 CliRun RunCliProcess(const std::string& exe, const std::vector<std::string>& args, const std::string& dir,
-                     const std::string& cwd = "", Cut cut = Cut::None, double cutAfterSeconds = 0);
+                     const std::string& cwd = "", double killAfterSeconds = 0);
 
 }  // namespace pictrim::test

@@ -41,7 +41,7 @@ HANDLE Inheritable(const std::wstring& path, DWORD access, DWORD disposition) {
 }  // namespace
 
 CliRun RunCliProcess(const std::string& exe, const std::vector<std::string>& args, const std::string& dir,
-                     const std::string& cwd, Cut cut, double cutAfterSeconds) {
+                     const std::string& cwd, double killAfterSeconds) {
     wchar_t full[MAX_PATH * 4];
     ::GetFullPathNameW(Wide(exe).c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
     std::wstring commandLine = Quoted(full);
@@ -56,14 +56,12 @@ CliRun RunCliProcess(const std::string& exe, const std::vector<std::string>& arg
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    const DWORD flags = cut == Cut::Break ? CREATE_NEW_PROCESS_GROUP : 0;
     CliRun run;
-    if (::CreateProcessW(full, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+    if (::CreateProcessW(full, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                          cwd.empty() ? nullptr : Wide(cwd).c_str(), &startup, &process)) {
-        const auto waitMs = static_cast<DWORD>(cutAfterSeconds * 1000);
-        if (cut != Cut::None && ::WaitForSingleObject(process.hProcess, waitMs) == WAIT_TIMEOUT) {
-            if (cut == Cut::Kill) ::TerminateProcess(process.hProcess, 137);
-            if (cut == Cut::Break) ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
+        const auto waitMs = static_cast<DWORD>(killAfterSeconds * 1000);
+        if (killAfterSeconds > 0 && ::WaitForSingleObject(process.hProcess, waitMs) == WAIT_TIMEOUT) {
+            ::TerminateProcess(process.hProcess, 137);
         }
         ::WaitForSingleObject(process.hProcess, INFINITE);
         DWORD status = 0;

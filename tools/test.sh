@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Pictrim and runs every test: once in an optimised build, from which
-# the Debian package is also made, installed, tried and removed; once under
-# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
+# the Debian package is also made, installed, tried and removed; once
+# cross-built for Windows and run under Wine, from which the zip is made;
+# once under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPICTRIM_BUILD_GUI=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 tools/package-check.sh build
+
+tools/windows-check.sh build-win
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTRIM_SANITIZE=address,undefined -DPICTRIM_BUILD_GUI=ON
 cmake --build build-asan -j "$jobs"
@@ -28,4 +31,5 @@ tools/fuzz.sh 60
 # Reached only when everything above passed (set -e).
 suite=$(ctest --test-dir build -N | awk '/Total Tests:/ {print $3}')
 asan=$(ctest --test-dir build-asan -N | awk '/Total Tests:/ {print $3}')
-echo "summary: $((suite + asan + 2)) passed, 0 failed"
+windows=$(ctest --test-dir build-win -N | awk '/Total Tests:/ {print $3}')
+echo "summary: $((suite + windows + asan + 2)) passed, 0 failed"

@@ -1,5 +1,6 @@
 #include "replacement_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <optional>
@@ -49,15 +50,25 @@ std::wstring FreshNameIn(const std::wstring& folder) {
     return folder + name;
 }
 
+bool IsHex(const std::wstring& text) {
+    return std::all_of(text.begin(), text.end(), [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
+}
+
 // The index in a name TempNameIn gave; none for any other name.
 std::optional<std::uint64_t> IndexInTempName(const std::wstring& name) {
     constexpr std::size_t kLength = kPrefixLength + 16 + 1 + 8;
-    if (name.size() != kLength || name.compare(0, kPrefixLength, kTempPrefix) != 0) return std::nullopt;
-    const auto hex = [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); };
-    for (std::size_t i = kPrefixLength; i < kLength; ++i) {
-        if (i == kPrefixLength + 16 ? name[i] != L'-' : !hex(name[i])) return std::nullopt;
+    if (name.size() != kLength || name.compare(0, kPrefixLength, kTempPrefix) != 0 || name[kPrefixLength + 16] != L'-' ||
+        !IsHex(name.substr(kPrefixLength, 16)) || !IsHex(name.substr(kPrefixLength + 17))) {
+        return std::nullopt;
     }
     return std::wcstoull(name.substr(kPrefixLength, 16).c_str(), nullptr, 16);
+}
+
+// True for a name FreshNameIn gives.
+bool IsFreshName(const std::wstring& name) {
+    constexpr std::size_t kNew = kPrefixLength + 4;
+    return name.size() == kNew + 16 && name.compare(0, kNew, std::wstring(kTempPrefix) + L"new-") == 0 &&
+           IsHex(name.substr(kNew));
 }
 
 // While set, the system deletes the file when its last handle goes, also
@@ -85,7 +96,10 @@ bool RenameTo(HANDLE file, const std::wstring& target, bool replace) {
 // and its new name, or by a power cut, leaves it behind under its
 // temporary name; a later run in the folder removes it. Only a file whose
 // name carries its own index is taken, and only when nobody has it open: a
-// live one is held without delete sharing. Once per folder and process.
+// live one is held without delete sharing. A kill between creating a file
+// and marking it can leave one under its first name too, always empty:
+// such a name is taken only while the file holds no byte. Once per folder
+// and process.
 void RemoveAbandonedTemporaries(const std::wstring& folder) {
     {
         static std::mutex mutex;
@@ -103,13 +117,13 @@ void RemoveAbandonedTemporaries(const std::wstring& folder) {
     do {
         const std::wstring name = found.cFileName;
         const auto index = IndexInTempName(name);
-        if (!index) continue;
+        if (!index && !IsFreshName(name)) continue;
         const FileHandle file(::CreateFileW((folder + L"\\" + name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};
         if (file && ::GetFileInformationByHandle(file.get(), &info) &&
             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-            IdentityOf(info).inode == *index) {
+            (index ? IdentityOf(info).inode == *index : info.nFileSizeHigh == 0 && info.nFileSizeLow == 0)) {
             MarkForDeletion(file.get(), true);
         }
     } while (::FindNextFileW(search, &found));
@@ -152,7 +166,9 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     target.path = path;
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return ::GetLastError() == ERROR_FILE_NOT_FOUND ? State::Absent : State::Unusable;
+        // A missing folder too, as on Linux: the batch makes it before the job.
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? State::Absent : State::Unusable;
     }
     // Opening follows links; a dangling one does not open.
     const FileHandle file(OpenToLookAt(wide));
