@@ -64,6 +64,18 @@ wineserver -p 2>/dev/null || true
 
 winpath() { echo "Z:${1//\//\\}"; }
 
+# The dialog's tests, which make windows: here, where there is a display.
+# Their output goes to a file, which Wine's background programs, started on
+# the way, may keep open without keeping anyone waiting.
+tests=$build/tests/pictrim_win32_dialog_tests.exe
+if [ -f "$tests" ]; then
+  status=0
+  timeout $((limit * 5)) wine "$tests" >"$work/tests.log" 2>&1 </dev/null || status=$?
+  tr -d '\r' <"$work/tests.log" | grep -E '^\[ *(PASSED|SKIPPED|FAILED) *\]|Failure' || true
+  [ "$status" -eq 0 ] || fail "the dialog's tests failed (status $status)"
+  ! grep -q '^\[  SKIPPED \]' "$work/tests.log" || fail "the dialog's tests were skipped"
+fi
+
 # Waits for a visible window whose title matches; prints its id.
 wait_window() {
   local id
