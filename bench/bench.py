@@ -4,11 +4,14 @@ and, where installed, Pillow and ImageMagick. Runs alternate between the
 commands; prints medians of wall time and peak memory, and ratios.
 
     python3 bench/bench.py [--cli build/cli/pictrim-cli] [--runs 5] [--dir DIR]
-    python3 bench/bench.py --batch [--runs 5] [--dir DIR]
+    python3 bench/bench.py --batch [--runs 5] [--dir DIR] [--wine-cli build-win/cli/pictrim-cli.exe]
 
 --batch times a folder of 1000 files of 640 x 480 at 50 % instead: the batch
 form against a Python loop over Pillow, ImageMagick's mogrify, and the floor
 (reading every source and durably writing as many bytes as the results).
+--wine-cli adds the Windows build run under Wine on the same files (start
+a persistent server first, `wineserver -p`, so that Wine's own start-up is
+not what is timed).
 """
 import argparse
 import os
@@ -114,7 +117,7 @@ for name in sorted(os.listdir(src)):
 """
 
 
-def batch(cli, work, runs):
+def batch(cli, work, runs, wine_cli=None):
     src = os.path.join(work, "batch-src")
     os.makedirs(src, exist_ok=True)
     first = os.path.join(src, "p0000.bmp")
@@ -126,6 +129,11 @@ def batch(cli, work, runs):
     out = lambda label: os.path.join(work, "batch-out-" + label)
     commands = [("floor", [sys.executable, "-c", FLOOR, src, out("floor")]),
                 ("pictrim-cli -t (batch)", [cli, "-q", "--yes", "-t", out("pictrim"), src, "50%"])]
+    if wine_cli:
+        # Through the wrapper the tests use: Wine's background programs would
+        # otherwise keep the output pipe open.
+        wine = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cmake", "wine-run.sh")
+        commands.append(("pictrim-cli.exe under Wine", [wine, wine_cli, "-q", "--yes", "-t", out("wine"), src, "50%"]))
     pillow = pillow_python()
     if pillow:
         commands.append(("Pillow loop reduce(2)", [pillow, "-c", PILLOW_LOOP, src, out("pillow")]))
@@ -135,6 +143,8 @@ def batch(cli, work, runs):
     r = scenario("1000 files of 640 x 480 at 50 %", commands, runs, base_label="floor")
     mine = r["pictrim-cli -t (batch)"]
     print(f"\n  pictrim / floor = {mine / r['floor']:.2f}", end="")
+    if wine_cli:
+        print(f", Wine / Linux = {r['pictrim-cli.exe under Wine'] / mine:.2f}", end="")
     if pillow:
         print(f", Pillow / pictrim = {r['Pillow loop reduce(2)'] / mine:.2f}", end="")
     print()
@@ -147,6 +157,7 @@ def main():
     parser.add_argument("--dir", default=None, help="where to keep the sources (default: a temporary folder)")
     parser.add_argument("--sizes", action="store_true", help="also print the cost at 1, 4, 16 and 64 megapixels")
     parser.add_argument("--batch", action="store_true", help="time a folder of 1000 small files instead")
+    parser.add_argument("--wine-cli", default=None, help="with --batch: also time this pictrim-cli.exe under Wine")
     args = parser.parse_args()
     cli = os.path.abspath(args.cli)
     if not os.access(cli, os.X_OK):
@@ -155,7 +166,7 @@ def main():
     work = args.dir or tempfile.mkdtemp(prefix="pictrim-bench-")
     os.makedirs(work, exist_ok=True)
     if args.batch:
-        batch(cli, work, args.runs)
+        batch(cli, work, args.runs, args.wine_cli and os.path.abspath(args.wine_cli))
         if not args.dir:
             shutil.rmtree(work)
         return

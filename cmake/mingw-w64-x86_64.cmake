@@ -16,9 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # A Wine prefix of the build's own, quiet, and without the offers to install
 # Mono and Gecko, which would wait for a click nobody makes.
-find_program(PICTRIM_WINE NAMES wine wine64)
+find_program(PICTRIM_WINE NAMES wine)
 if(PICTRIM_WINE)
   set(PICTRIM_WINEPREFIX ${CMAKE_BINARY_DIR}/wine)
   set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${PICTRIM_WINEPREFIX} WINEDEBUG=-all
-                                    WINEDLLOVERRIDES=mscoree,mshtml= ${PICTRIM_WINE})
+                                    WINEDLLOVERRIDES=mscoree,mshtml= ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 endif()

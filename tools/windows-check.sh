@@ -16,17 +16,12 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmak
 
 # The build's own Wine prefix, quiet, without the offers to install Mono and
 # Gecko; one Wine server kept for the whole stage, so that each test program
-# does not pay Wine's start-up, and stopped however the stage ends. Wine's
-# own background programs are started here, with nothing to inherit: started
-# by a test, they would hold its output pipe open, and the test would never
-# seem to end.
+# does not pay Wine's start-up, and stopped however the stage ends.
 export WINEPREFIX="$PWD/$dir/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
 wineserver -p
 trap 'wineserver -k || true' EXIT
 wine wineboot -i </dev/null >/dev/null 2>&1
-cmake --build "$dir" -j "$jobs" --target pictrim-cli
-wine "$dir/cli/pictrim-cli.exe" --version </dev/null >/dev/null 2>&1
 
 cmake --build "$dir" -j "$jobs"
 ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900
