@@ -21,9 +21,9 @@
 #include "bmp_fixture.h"
 #include "platform/qt/file_chooser.h"
 #include "platform/qt/qt_translations.h"
-#include "ui/drop_edit.h"
-#include "ui/main_app.h"
-#include "ui/main_dlg.h"
+#include "ui/qt/drop_edit.h"
+#include "ui/qt/main_app.h"
+#include "ui/qt/main_dlg.h"
 
 namespace fs = std::filesystem;
 namespace test = pictrim::test;

@@ -13,6 +13,8 @@ packages=(
   dosfstools fusefat
   # Windows: the cross compiler, GoogleTest's source to build with it, Wine to run the tests
   g++-mingw-w64-x86-64-posix mingw-w64 binutils-mingw-w64-x86-64 googletest wine wine64 unzip
+  # The Windows installer, and pictrim.exe driven under Wine in a virtual display.
+  nsis openbox xdotool x11-utils
 )
 
 missing=()

@@ -5,13 +5,12 @@
 #include <QString>
 
 #include <memory>
-#include <vector>
 
 #include "engine/job_params.h"
 #include "platform/qt/file_chooser.h"
 #include "platform/qt/qt_notice_owner.h"
 #include "platform/qt/qt_window.h"
-#include "platform/worker_thread.h"
+#include "ui/dialog_logic.h"
 
 class QComboBox;
 class QPushButton;
@@ -29,7 +28,7 @@ class CDropEdit;
 // destination is not the source itself however it is spelled. Each Execute
 // starts a worker; closing the dialog stops running workers and waits for
 // them, so that no destination is left half-written.
-class CMainDlg : public QDialog {
+class CMainDlg : public QDialog, private DialogWidgets {
     Q_OBJECT
 
 public:
@@ -62,27 +61,23 @@ private:
     void OnExit();
     void OnChangeSrc();
     void OnChangeDst();
-    void OnJobEnded();
     void StopRunningJobs();
+    void SetExecuteEnabled(bool enable) override;
+    void ShowBusy(bool busy) override;
+    void DismissNotices() override;
 
     std::unique_ptr<Ui::CMainDlg> m_ui;
-    // Lifetimes of the workers started here: a worker deletes itself when
-    // its thread ends, so the dialog never holds the worker itself.
-    std::vector<std::shared_ptr<platform::ThreadLifetime>> m_pThread;
     QComboBox* m_cbRatio = nullptr;
     QPushButton* m_btnExecute = nullptr;
     CDropEdit* m_editDst = nullptr;
     CDropEdit* m_editSrc = nullptr;
-    QString m_strSrc;
-    QString m_strDst;
     QIcon m_hIcon;
-    // From the click on Execute to the job's end, whatever the fields do.
-    bool m_bJobRunning = false;
 
     platform::QtNoticeOwner m_notices{this};
     std::unique_ptr<platform::QtWindow> m_executeWindow;
     platform::QtFileChooser m_platformChooser;
     platform::FileChooser* m_chooser;
+    std::unique_ptr<DialogLogic> m_logic;
 };
 
 }  // namespace pictrim

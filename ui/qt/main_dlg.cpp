@@ -11,9 +11,7 @@
 #include <algorithm>
 
 #include "drop_edit.h"
-#include "engine/exec_thread.h"
 #include "engine/ratio.h"
-#include "platform/path_checks.h"
 #include "platform/qt/quit.h"
 #include "ui_main_dlg.h"
 
@@ -48,7 +46,7 @@ CMainDlg::CMainDlg(QWidget* parent, platform::FileChooser* chooser)
     OnInitDialog();
 }
 
-CMainDlg::~CMainDlg() { StopRunningJobs(); }
+CMainDlg::~CMainDlg() { m_logic->StopRunningJobs(); }
 
 void CMainDlg::DoDataExchange() {
     m_cbRatio = m_ui->IDC_RATIO;
@@ -58,10 +56,11 @@ void CMainDlg::DoDataExchange() {
     // The job's own enabling of Execute at its end means "the job is over":
     // the dialog's rule decides on the fields as they are then.
     m_executeWindow = std::make_unique<platform::QtWindow>(m_btnExecute, [this](bool enable) {
-        if (enable) OnJobEnded();
+        if (enable) m_logic->OnJobEnded();
     });
-    m_editSrc->setText(m_strSrc);
-    m_editDst->setText(m_strDst);
+    m_logic = std::make_unique<DialogLogic>(static_cast<DialogWidgets&>(*this), m_notices, *m_executeWindow);
+    m_editSrc->setText(QString());
+    m_editDst->setText(QString());
     m_editSrc->setValidator(new MaxCharsValidator(m_editSrc));
     m_editDst->setValidator(new MaxCharsValidator(m_editDst));
 
@@ -105,26 +104,13 @@ void CMainDlg::ApplyTemplateMetrics() {
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void CMainDlg::OnChangeSrc() {
-    m_strSrc = m_editSrc->text();
-    UpdateExecuteButton();
-}
+void CMainDlg::OnChangeSrc() { m_logic->OnChangeSrc(LocalPath(m_editSrc->text())); }
 
-void CMainDlg::OnChangeDst() {
-    m_strDst = m_editDst->text();
-    UpdateExecuteButton();
-}
+void CMainDlg::OnChangeDst() { m_logic->OnChangeDst(LocalPath(m_editDst->text())); }
 
-void CMainDlg::UpdateExecuteButton() {
-    bool enable = false;
-    if (!m_bJobRunning && !m_strSrc.isEmpty() && !m_strDst.isEmpty()) {
-        const auto source = platform::IdentityOf(LocalPath(m_strSrc));
-        // A destination that does not exist yet is fine; one that reaches
-        // the source through any spelling or link is not.
-        enable = source && platform::IdentityOf(LocalPath(m_strDst)) != source;
-    }
-    m_btnExecute->setEnabled(enable);
-}
+void CMainDlg::UpdateExecuteButton() { m_logic->UpdateExecuteButton(); }
+
+void CMainDlg::SetExecuteEnabled(bool enable) { m_btnExecute->setEnabled(enable); }
 
 bool CMainDlg::BrowseForBitmap(QString& path) {
     const std::optional<QString> chosen = m_chooser->ChooseBitmap(this, path);
@@ -148,57 +134,31 @@ void CMainDlg::OpenSourceFile(const QString& path) { m_editSrc->setText(path); }
 
 JobParams CMainDlg::GatherJobParams() {
     const int index = m_cbRatio->currentIndex();
-    const int percent = m_cbRatio->itemData(index).toInt();
-    return {&m_notices, LocalPath(m_strSrc), LocalPath(m_strDst), m_executeWindow.get(), percent, index};
+    return m_logic->GatherJobParams(index, m_cbRatio->itemData(index).toInt());
 }
 
 void CMainDlg::OnExecute() {
-    // Off before the worker exists, so that a second click or a field
-    // changed meanwhile cannot start another job on the same files.
-    m_bJobRunning = true;
-    // Qt hands the focus of a disabled button to the next one, Exit, where
-    // an Enter meant for nothing would end the program and drop the job.
-    if (m_btnExecute->hasFocus()) m_editSrc->setFocus();
-    m_btnExecute->setEnabled(false);
-    // On the dialog alone: the notices and the file dialog are windows of
-    // their own and keep the ordinary arrow.
-    setCursor(Qt::BusyCursor);
-    auto* worker = new CExecThread(GatherJobParams());
-    auto lifetime = worker->Lifetime();
-    if (!worker->CreateThread()) {
-        delete worker;
-        OnJobEnded();
-        m_notices.ShowNotice({"スレッドを開始できません。", "Pictrim", platform::NoticeButtons::Ok,
-                              platform::NoticeIcon::Exclamation, platform::NoticeKind::Failure});
-        return;
+    const int index = m_cbRatio->currentIndex();
+    m_logic->OnExecute(index, m_cbRatio->itemData(index).toInt());
+}
+
+void CMainDlg::ShowBusy(bool busy) {
+    if (busy) {
+        // Qt hands the focus of a disabled button to the next one, Exit.
+        if (m_btnExecute->hasFocus()) m_editSrc->setFocus();
+        // On the dialog alone: the notices and the file dialog are windows
+        // of their own and keep the ordinary arrow.
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
     }
-    worker->m_bAutoDelete = true;
-    std::erase_if(m_pThread, [](const auto& l) { return l->HasEnded(); });
-    m_pThread.push_back(std::move(lifetime));
-    worker->ResumeThread();
 }
 
-void CMainDlg::OnJobEnded() {
-    if (!m_bJobRunning) return;
-    m_bJobRunning = false;
-    unsetCursor();
-    UpdateExecuteButton();
-}
+void CMainDlg::DismissNotices() { m_notices.DismissAll(); }
 
-bool CMainDlg::HasRunningJob() const {
-    return std::any_of(m_pThread.begin(), m_pThread.end(), [](const auto& l) { return !l->HasEnded(); });
-}
+bool CMainDlg::HasRunningJob() const { return m_logic->HasRunningJob(); }
 
-void CMainDlg::StopRunningJobs() {
-    if (m_pThread.empty()) return;
-    // The order matters: a worker waiting on a notice is released first, and
-    // no new notice will keep it, so the wait below always ends.
-    m_notices.DismissAll();
-    for (const auto& lifetime : m_pThread) lifetime->RequestStop();
-    for (const auto& lifetime : m_pThread) lifetime->WaitForEnd();
-    m_pThread.clear();
-    OnJobEnded();  // its own word may still be queued, or lost with a stopped job
-}
+void CMainDlg::StopRunningJobs() { m_logic->StopRunningJobs(); }
 
 void CMainDlg::OnExit() {
     StopRunningJobs();

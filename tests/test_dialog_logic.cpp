@@ -1,0 +1,213 @@
+// The dialog's logic that both widget sets share, driven through fakes of
+// the widgets, the notices and the Execute button.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "bmp_fixture.h"
+#include "platform/utf8_path.h"
+#include "ui/dialog_logic.h"
+
+namespace pictrim {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Notice, platform::NoticeAnswer, platform::NoticeButtons;
+
+class FakeWidgets;
+
+// The job's side: notices it shows (a question waits for Answer or for
+// the dialog's dismissal) and its enabling of Execute.
+class FakeJobSide : public platform::NoticeOwner, public platform::Window {
+public:
+    NoticeAnswer ShowNotice(const Notice& notice) override {
+        std::unique_lock lock(m_mutex);
+        m_texts.push_back(notice.text);
+        m_changed.notify_all();
+        if (notice.buttons == NoticeButtons::Ok) return NoticeAnswer::Ok;
+        m_changed.wait(lock, [&] { return m_answer || m_dismissed; });
+        return m_dismissed ? NoticeAnswer::No : *m_answer;
+    }
+    void EnableWindow(bool enable) override {
+        std::lock_guard lock(m_mutex);
+        (enable ? m_enabled : m_disabled)++;
+        m_changed.notify_all();
+    }
+    void Answer(NoticeAnswer answer) {
+        std::lock_guard lock(m_mutex);
+        m_answer = answer;
+        m_changed.notify_all();
+    }
+    void Dismiss() {
+        std::lock_guard lock(m_mutex);
+        m_dismissed = true;
+        m_changed.notify_all();
+    }
+    // Waits for the job's last word: Execute enabled again.
+    void WaitForEnable() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_enabled > 0; });
+    }
+    void WaitForNotices(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_texts.size() >= count; });
+    }
+    std::vector<std::string> Texts() {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_texts;
+    std::optional<NoticeAnswer> m_answer;
+    bool m_dismissed = false;
+    int m_enabled = 0, m_disabled = 0;
+};
+
+class FakeWidgets : public DialogWidgets {
+public:
+    explicit FakeWidgets(FakeJobSide& job) : m_job(job) {}
+    void SetExecuteEnabled(bool enable) override { executeEnabled = enable; }
+    void ShowBusy(bool isBusy) override { busy = isBusy; }
+    void DismissNotices() override { m_job.Dismiss(); }
+    bool executeEnabled = false;
+    bool busy = false;
+
+private:
+    FakeJobSide& m_job;
+};
+
+class DialogLogicTest : public testing::Test {
+protected:
+    std::string Path(const std::string& name) { return platform::Utf8Of(dir.path() / platform::PathFromUtf8(name)); }
+    void SetPaths(const std::string& src, const std::string& dst) {
+        logic.OnChangeSrc(src.empty() ? src : Path(src));
+        logic.OnChangeDst(dst.empty() ? dst : Path(dst));
+    }
+
+    test::TempDir dir;
+    FakeJobSide job;
+    FakeWidgets widgets{job};
+    DialogLogic logic{widgets, job, job};
+};
+
+TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIsNotIt) {
+    fs::create_directory(dir.path() / "sub");
+    for (const char* name : {"a.bmp", "sub/other.bmp", "写真.bmp"}) test::WriteFileBytes(Path(name), test::kOld);
+    fs::create_hard_link(dir.path() / "a.bmp", dir.path() / "hard.bmp");
+    struct Row {
+        const char* src;
+        const char* dst;
+        bool enabled;
+    };
+    std::vector<Row> rows = {
+        {"", "new.bmp", false},
+        {"a.bmp", "", false},
+        {"missing.bmp", "new.bmp", false},
+        {"sub", "new.bmp", true},  // the job tells what is wrong with a folder
+        {"a.bmp", "a.bmp", false},
+        {"a.bmp", "sub/../a.bmp", false},
+        {"a.bmp", "hard.bmp", false},
+        {"a.bmp", "new.bmp", true},
+        {"a.bmp", "sub/other.bmp", true},
+        {"写真.bmp", "写真.bmp", false},
+        {"写真.bmp", "小さい写真.bmp", true},
+        {"a.bmp", "no/such/folder.bmp", true},  // told by the job
+    };
+#ifdef _WIN32
+    rows.push_back({"a.bmp", "A.BMP", false});
+    rows.push_back({"a.bmp", "sub\\..\\a.bmp", false});
+#else
+    fs::create_symlink(dir.path() / "a.bmp", dir.path() / "link.bmp");
+    rows.push_back({"a.bmp", "link.bmp", false});
+    rows.push_back({"a.bmp", "A.BMP", true});
+#endif
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.src) + " -> " + row.dst);
+        SetPaths(row.src, row.dst);
+        EXPECT_EQ(widgets.executeEnabled, row.enabled);
+        // Either field cleared turns it off at once.
+        logic.OnChangeDst("");
+        EXPECT_FALSE(widgets.executeEnabled);
+    }
+}
+
+TEST_F(DialogLogicTest, JobParamsCarryCopiesOfThePathsAndTheChosenRatio) {
+    SetPaths("a.bmp", "b.bmp");
+    const JobParams params = logic.GatherJobParams(6, 200);
+    EXPECT_EQ(params.owner, &job);
+    EXPECT_EQ(params.execButton, &job);
+    EXPECT_EQ(params.srcPath, Path("a.bmp"));
+    EXPECT_EQ(params.dstPath, Path("b.bmp"));
+    EXPECT_EQ(params.percent, 200);
+    EXPECT_EQ(params.ratioIndex, 6);
+}
+
+// From the click to the job's end Execute stays off, whatever the fields
+// do; at the end the rule decides on the fields as they are then.
+TEST_F(DialogLogicTest, TheJobsEndAppliesTheExecuteRuleToTheFieldsAsTheyAreThen) {
+    const test::Picture picture = test::RandomPicture(40, 30, 4);
+    test::WriteFileBytes(Path("a.bmp"), test::EncodeBmp(picture));
+    struct Row {
+        const char* dstMeanwhile;
+        bool enabledAfter;
+    };
+    for (const Row& row : {Row{"other.bmp", true}, Row{"", false}, Row{"a.bmp", false}}) {
+        SCOPED_TRACE(row.dstMeanwhile);
+        fs::remove(dir.path() / "out.bmp");
+        FakeJobSide side;
+        FakeWidgets w{side};
+        DialogLogic l{w, side, side};
+        l.OnChangeSrc(Path("a.bmp"));
+        l.OnChangeDst(Path("out.bmp"));
+        ASSERT_TRUE(w.executeEnabled);
+        ASSERT_TRUE(l.OnExecute(3, 25));
+        EXPECT_TRUE(w.busy);
+        EXPECT_FALSE(w.executeEnabled);
+        EXPECT_FALSE(l.OnExecute(3, 25));  // a second click meanwhile starts nothing
+        l.OnChangeDst(*row.dstMeanwhile ? Path(row.dstMeanwhile) : "");
+        EXPECT_FALSE(w.executeEnabled);
+        side.WaitForEnable();
+        l.OnJobEnded();  // as the widget set hands it over
+        EXPECT_FALSE(w.busy);
+        EXPECT_EQ(w.executeEnabled, row.enabledAfter);
+        EXPECT_EQ(side.Texts(), std::vector<std::string>{"完了しました。"});
+        EXPECT_EQ(test::ReadFileBytes(Path("out.bmp")), test::ExpectedOutput(picture, 3));
+    }
+}
+
+// Ending the dialog while the overwrite question is up, or while the
+// conversion runs after Yes: the job stops, the destination is as it was
+// or complete, and no temporary file stays.
+TEST_F(DialogLogicTest, StoppingAJobLeavesTheDestinationAsItWasOrComplete) {
+    test::WriteFileBytes(Path("big.bmp"), test::EncodeBmp(test::RandomPicture(2000, 1500, 3)));
+    for (const bool answered : {false, true}) {
+        SCOPED_TRACE(answered);
+        test::WriteFileBytes(Path("out.bmp"), test::kOld);
+        FakeJobSide side;
+        FakeWidgets w{side};
+        DialogLogic l{w, side, side};
+        l.OnChangeSrc(Path("big.bmp"));
+        l.OnChangeDst(Path("out.bmp"));
+        ASSERT_TRUE(l.OnExecute(6, 200));
+        side.WaitForNotices(1);
+        if (answered) side.Answer(NoticeAnswer::Yes);
+        l.StopRunningJobs();
+        EXPECT_FALSE(l.HasRunningJob());
+        EXPECT_FALSE(w.busy);
+        EXPECT_TRUE(w.executeEnabled);
+        const test::Bytes out = test::ReadFileBytes(Path("out.bmp"));
+        EXPECT_TRUE(out == test::kOld || (answered && out.size() > 54 && test::U32At(out, 2) == out.size()));
+        const std::vector<std::string> texts = side.Texts();
+        EXPECT_EQ(texts.front(), Path("out.bmp") + " は既に存在します。上書きしますか？");
+        EXPECT_LE(texts.size(), answered ? 2u : 1u);  // the completion, when it came first
+        EXPECT_EQ(dir.Names(), (std::vector<std::string>{"big.bmp", "out.bmp"}));
+    }
+}
+
+}  // namespace
+}  // namespace pictrim
