@@ -19,7 +19,7 @@ using platform::Notice, platform::NoticeAnswer, platform::NoticeButtons;
 class FakeWidgets;
 
 // The job's side: notices it shows (a question waits for Answer or for
-// the dialog's dismissal) and its enabling of Execute.
+// the dialog's dismissal).
 class FakeJobSide : public platform::NoticeOwner, public platform::Window {
 public:
     NoticeAnswer ShowNotice(const Notice& notice) override {
@@ -30,11 +30,7 @@ public:
         m_changed.wait(lock, [&] { return m_answer || m_dismissed; });
         return m_dismissed ? NoticeAnswer::No : *m_answer;
     }
-    void EnableWindow(bool enable) override {
-        std::lock_guard lock(m_mutex);
-        (enable ? m_enabled : m_disabled)++;
-        m_changed.notify_all();
-    }
+    void EnableWindow(bool) override {}
     void Answer(NoticeAnswer answer) {
         std::lock_guard lock(m_mutex);
         m_answer = answer;
@@ -44,11 +40,6 @@ public:
         std::lock_guard lock(m_mutex);
         m_dismissed = true;
         m_changed.notify_all();
-    }
-    // Waits for the job's last word: Execute enabled again.
-    void WaitForEnable() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_enabled > 0; });
     }
     void WaitForNotices(std::size_t count) {
         std::unique_lock lock(m_mutex);
@@ -65,7 +56,6 @@ private:
     std::vector<std::string> m_texts;
     std::optional<NoticeAnswer> m_answer;
     bool m_dismissed = false;
-    int m_enabled = 0, m_disabled = 0;
 };
 
 class FakeWidgets : public DialogWidgets {
@@ -133,50 +123,6 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
         // Either field cleared turns it off at once.
         logic.OnChangeDst("");
         EXPECT_FALSE(widgets.executeEnabled);
-    }
-}
-
-TEST_F(DialogLogicTest, JobParamsCarryCopiesOfThePathsAndTheChosenRatio) {
-    SetPaths("a.bmp", "b.bmp");
-    const JobParams params = logic.GatherJobParams(6, 200);
-    EXPECT_EQ(params.owner, &job);
-    EXPECT_EQ(params.execButton, &job);
-    EXPECT_EQ(params.srcPath, Path("a.bmp"));
-    EXPECT_EQ(params.dstPath, Path("b.bmp"));
-    EXPECT_EQ(params.percent, 200);
-    EXPECT_EQ(params.ratioIndex, 6);
-}
-
-// From the click to the job's end Execute stays off, whatever the fields
-// do; at the end the rule decides on the fields as they are then.
-TEST_F(DialogLogicTest, TheJobsEndAppliesTheExecuteRuleToTheFieldsAsTheyAreThen) {
-    const test::Picture picture = test::RandomPicture(40, 30, 4);
-    test::WriteFileBytes(Path("a.bmp"), test::EncodeBmp(picture));
-    struct Row {
-        const char* dstMeanwhile;
-        bool enabledAfter;
-    };
-    for (const Row& row : {Row{"other.bmp", true}, Row{"", false}, Row{"a.bmp", false}}) {
-        SCOPED_TRACE(row.dstMeanwhile);
-        fs::remove(dir.path() / "out.bmp");
-        FakeJobSide side;
-        FakeWidgets w{side};
-        DialogLogic l{w, side, side};
-        l.OnChangeSrc(Path("a.bmp"));
-        l.OnChangeDst(Path("out.bmp"));
-        ASSERT_TRUE(w.executeEnabled);
-        ASSERT_TRUE(l.OnExecute(3, 25));
-        EXPECT_TRUE(w.busy);
-        EXPECT_FALSE(w.executeEnabled);
-        EXPECT_FALSE(l.OnExecute(3, 25));  // a second click meanwhile starts nothing
-        l.OnChangeDst(*row.dstMeanwhile ? Path(row.dstMeanwhile) : "");
-        EXPECT_FALSE(w.executeEnabled);
-        side.WaitForEnable();
-        l.OnJobEnded();  // as the widget set hands it over
-        EXPECT_FALSE(w.busy);
-        EXPECT_EQ(w.executeEnabled, row.enabledAfter);
-        EXPECT_EQ(side.Texts(), std::vector<std::string>{"完了しました。"});
-        EXPECT_EQ(test::ReadFileBytes(Path("out.bmp")), test::ExpectedOutput(picture, 3));
     }
 }
 

@@ -168,33 +168,6 @@ private slots:
         QCOMPARE(chain, tabOrder);
     }
 
-    void executeRule_data() {
-        QTest::addColumn<QString>("src");
-        QTest::addColumn<QString>("dst");
-        QTest::addColumn<bool>("enabled");
-        QTest::newRow("no source") << "" << "new.bmp" << false;
-        QTest::newRow("no destination") << "a.bmp" << "" << false;
-        QTest::newRow("source missing") << "missing.bmp" << "new.bmp" << false;
-        QTest::newRow("same path") << "a.bmp" << "a.bmp" << false;
-        QTest::newRow("other spelling") << "a.bmp" << "sub/../a.bmp" << false;
-        QTest::newRow("symbolic link") << "a.bmp" << "link.bmp" << false;
-        QTest::newRow("hard link") << "a.bmp" << "hard.bmp" << false;
-        QTest::newRow("new destination") << "a.bmp" << "new.bmp" << true;
-        QTest::newRow("other existing file") << "a.bmp" << "sub/other.bmp" << true;
-    }
-    void executeRule() {
-        QFETCH(QString, src);
-        QFETCH(QString, dst);
-        QFETCH(bool, enabled);
-        fs::create_directory(m_dir->path() / "sub");
-        for (const char* name : {"a.bmp", "sub/other.bmp"}) test::WriteFileBytes(*m_dir / name, kOld);
-        fs::create_symlink(m_dir->path() / "a.bmp", m_dir->path() / "link.bmp");
-        fs::create_hard_link(m_dir->path() / "a.bmp", m_dir->path() / "hard.bmp");
-        Dst()->setText(dst.isEmpty() ? dst : Path(dst.toStdString()));
-        m_dlg->OpenSourceFile(src.isEmpty() ? src : Path(src.toStdString()));  // as from the command line
-        QCOMPARE(Button("IDC_EXECUTE")->isEnabled(), enabled);
-    }
-
     // Browsing proposes the field's own path for the source, the source's
     // for the destination; a cancelled choice changes nothing.
     void browsing() {
