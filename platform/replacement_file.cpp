@@ -25,6 +25,32 @@ bool ReplacementFile::IsSpared(const FileIdentity& file, const FileIdentity& sou
     return file == source || g_spared.count(file) != 0;
 }
 
+ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {
+    Target target;
+    return Inspect(path, source, target);
+}
+
+ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const FileIdentity& source,
+                                                  bool mayReplace) {
+    Discard();
+    Target target;
+    switch (Inspect(path, source, target)) {
+    case State::SameAsSource: return OpenResult::SameAsSource;
+    case State::Unusable:
+    case State::FolderUnusable: return OpenResult::Unusable;
+    case State::Replaceable:
+        if (!mayReplace) return OpenResult::NameTaken;
+        m_replacing = true;
+        break;
+    case State::Absent: m_replacing = false; break;
+    }
+    m_target = target.path;
+    m_mode = target.mode;
+    m_uid = target.uid;
+    m_gid = target.gid;
+    return CreateTemporary(source) ? OpenResult::Opened : OpenResult::Unusable;
+}
+
 ReplacementFile::~ReplacementFile() { Discard(); }
 
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept { *this = std::move(other); }

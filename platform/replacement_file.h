@@ -89,8 +89,16 @@ public:
     static bool SyncFolder(const std::string& folder);
 
 private:
-    struct Target;
+    // What Inspect found under the destination, and what a replaced file
+    // hands on to the new one.
+    struct Target {
+        std::string path;        // the file itself, links resolved
+        std::uint32_t mode = 0;  // permission bits; Windows: attributes
+        std::uint32_t uid = 0;
+        std::uint32_t gid = 0;
+    };
     static State Inspect(const std::string& path, const std::optional<FileIdentity>& source, Target& target);
+    // Makes the temporary file in the folder of m_target, which it sets as m_folder.
     bool CreateTemporary(const FileIdentity& source);
     CommitResult LinkIntoPlace();
     CommitResult PlaceNewName(const std::string& from);

@@ -23,13 +23,6 @@
 
 namespace pictrim::platform {
 
-struct ReplacementFile::Target {
-    std::string path;  // the file itself, links resolved
-    mode_t mode = 0;
-    uid_t uid = 0;
-    gid_t gid = 0;
-};
-
 namespace {
 
 constexpr char kTempPrefix[] = ".pictrim-";
@@ -194,11 +187,6 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
     return true;
 }
 
-ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {
-    Target target;
-    return Inspect(path, source, target);
-}
-
 ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
                                                 Target& target) {
     struct stat st {};
@@ -242,29 +230,8 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     return State::Replaceable;
 }
 
-ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const FileIdentity& source,
-                                                  bool mayReplace) {
-    Discard();
-    Target target;
-    switch (Inspect(path, source, target)) {
-    case State::SameAsSource: return OpenResult::SameAsSource;
-    case State::Unusable:
-    case State::FolderUnusable: return OpenResult::Unusable;
-    case State::Replaceable:
-        if (!mayReplace) return OpenResult::NameTaken;
-        m_replacing = true;
-        break;
-    case State::Absent: m_replacing = false; break;
-    }
-    m_target = target.path;
-    m_folder = FolderOf(m_target);
-    m_mode = target.mode;
-    m_uid = target.uid;
-    m_gid = target.gid;
-    return CreateTemporary(source) ? OpenResult::Opened : OpenResult::Unusable;
-}
-
 bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
+    m_folder = FolderOf(m_target);
     RemoveAbandonedTemporaries(m_folder, source);
     const bool procUsable = ::access("/proc/self/fd", X_OK) == 0;
     if (procUsable) m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

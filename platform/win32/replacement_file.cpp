@@ -15,11 +15,6 @@
 
 namespace pictrim::platform {
 
-struct ReplacementFile::Target {
-    std::string path;  // the file itself, links resolved
-    DWORD attributes = 0;
-};
-
 namespace {
 
 constexpr wchar_t kTempPrefix[] = L".pictrim-";
@@ -167,11 +162,6 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
     return true;
 }
 
-ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {
-    Target target;
-    return Inspect(path, source, target);
-}
-
 ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
                                                 Target& target) {
     if (path.empty() || !HasFileName(path)) return State::Unusable;
@@ -210,31 +200,12 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, 0, nullptr));
     if (!probe) return State::Unusable;
-    target.attributes = info.dwFileAttributes;
+    target.mode = info.dwFileAttributes;
     return State::Replaceable;
 }
 
-ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const FileIdentity& source,
-                                                  bool mayReplace) {
-    Discard();
-    Target target;
-    switch (Inspect(path, source, target)) {
-    case State::SameAsSource: return OpenResult::SameAsSource;
-    case State::Unusable:
-    case State::FolderUnusable: return OpenResult::Unusable;
-    case State::Replaceable:
-        if (!mayReplace) return OpenResult::NameTaken;
-        m_replacing = true;
-        break;
-    case State::Absent: m_replacing = false; break;
-    }
-    m_target = target.path;
-    m_folder = FolderOf(m_target);
-    m_mode = target.attributes;
-    return CreateTemporary(source) ? OpenResult::Opened : OpenResult::Unusable;
-}
-
 bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
+    m_folder = FolderOf(m_target);
     const std::wstring folder = LongPath(m_folder);
     if (folder.empty()) return false;
     RemoveAbandonedTemporaries(folder, source);
