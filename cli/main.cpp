@@ -115,7 +115,8 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
         State state = Destination::Examine(item.destination, pictrim::platform::IdentityOf(item.source));
         if (state == State::FolderUnusable) {
             // The run makes the folders a destination needs.
-            const std::string folder = pictrim::platform::Utf8Of(pictrim::platform::PathFromUtf8(item.destination).parent_path());
+            using pictrim::platform::PathFromUtf8, pictrim::platform::Utf8Of;
+            const std::string folder = Utf8Of(PathFromUtf8(item.destination).parent_path());
             if (Destination::CanMakeIn(folder.empty() ? "." : folder)) state = State::Absent;
         }
         const char* what = "";
