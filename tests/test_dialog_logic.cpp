@@ -126,6 +126,16 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
     }
 }
 
+// The first dropped name, as either widget set hands it over, in UTF-8.
+TEST(DialogLogicDrop, TakesANameEndingInBmpInAnyCase) {
+    const std::pair<const char*, bool> rows[] = {
+        {"/pics/Photo.BMP", true}, {"/写真/猫.bmp", true},    {"C:\\写真\\猫.Bmp", true}, {".bmp", true},
+        {"/pics/a.bmp ", false},   {"/pics/a.bmp.txt", false}, {"/pics/a.txt", false},    {"bmp", false},
+        {"", false},
+    };
+    for (const auto& [name, taken] : rows) EXPECT_EQ(DialogLogic::TakesDroppedName(name), taken) << name;
+}
+
 // Ending the dialog while the overwrite question is up, or while the
 // conversion runs after Yes: the job stops, the destination is as it was
 // or complete, and no temporary file stays.

@@ -27,6 +27,14 @@ void DialogLogic::OnChangeDst(std::string path) {
     UpdateExecuteButton();
 }
 
+bool DialogLogic::TakesDroppedName(std::string_view firstDropped) {
+    constexpr std::string_view kExtension = ".bmp";
+    if (firstDropped.size() < kExtension.size()) return false;
+    const std::string_view tail = firstDropped.substr(firstDropped.size() - kExtension.size());
+    return std::equal(tail.begin(), tail.end(), kExtension.begin(),
+                      [](char c, char e) { return (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) == e; });
+}
+
 bool DialogLogic::PathsQualify(const std::string& src, const std::string& dst) {
     if (src.empty() || dst.empty()) return false;
     const auto source = platform::IdentityOf(src);

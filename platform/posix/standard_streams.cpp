@@ -21,10 +21,6 @@ void KeepStandardStreamsOpen() {
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-std::vector<std::string> CommandLineArguments(int argc, char** argv) {
-    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
-}
-
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 std::size_t TerminalColumns(std::FILE* stream) {

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "wide_path.h"
+#include "platform/win32/wide_path.h"
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 std::optional<std::string> ChooseBitmap(HWND owner, const std::string& proposed) {
     // Room for any path Windows can name.
@@ -38,4 +38,4 @@ std::optional<std::string> ChooseBitmap(HWND owner, const std::string& proposed)
     return std::nullopt;
 }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui
