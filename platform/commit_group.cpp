@@ -94,7 +94,7 @@ std::optional<std::string> CommitGroup::PlacedAtLocked(const std::string& path) 
 }
 
 // Under the lock from the look at the name to the record of the new file,
-// so that PlacedFor never misses a file that is already in place.
+// so that PlacedAt never misses a file that is already in place.
 ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const std::string& label) {
     std::lock_guard lock(m_placedMutex);
     if (PlacedAtLocked(file.TargetPath())) {

@@ -182,7 +182,7 @@ TEST(Cli, Batches) {
 // others are not there, nothing else is left, and the status says so.
 TEST(Cli, InterruptedBatchLeavesFinishedFilesOnly) {
 #ifdef _WIN32
-    GTEST_SKIP() << "sent by coreutils' timeout; Windows' Ctrl-Break is tested in test_windows.cpp";
+    GTEST_SKIP() << "sent by coreutils' timeout, which Windows has not";
 #endif
     test::TempDir work;
     const test::Picture picture = test::RandomPicture(1500, 1000, 7);

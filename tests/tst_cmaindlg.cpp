@@ -17,9 +17,11 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <atomic>
 #include <filesystem>
 
 #include "bmp_fixture.h"
+#include "platform/source_file.h"
 #include "ui/qt/file_chooser.h"
 #include "ui/qt/qt_translations.h"
 #include "ui/qt/drop_edit.h"
@@ -115,7 +117,10 @@ private slots:
         m_chooser = FakeChooser();
         m_dlg = std::make_unique<CMainDlg>(nullptr, &m_chooser);
     }
-    void cleanup() { m_dlg.reset(); }  // stops its jobs before their folder goes
+    void cleanup() {
+        m_dlg.reset();  // stops its jobs before their folder goes
+        pictrim::platform::SetBeforeReadHookForTesting({});
+    }
 
     // The template's state at start: title, ratio list, Execute as the
     // disabled default button, the edit fields' 512-character limit.
@@ -284,8 +289,9 @@ private slots:
         Start(src.toStdString(), dst.toStdString(), "50%");
         QVERIFY(!Button("IDC_EXIT")->hasFocus());  // where an Enter would end the program
         QTest::mouseClick(Button("IDC_EXECUTE"), Qt::LeftButton);
-        QTRY_VERIFY(!answerer.texts.isEmpty() && !m_dlg->HasRunningJob());
-        QTest::qWait(50);
+        // A notice is answered before its job goes on, so every notice is in
+        // once the job's end has reached the dialog and taken the busy cursor.
+        QTRY_VERIFY(!m_dlg->HasRunningJob() && m_dlg->cursor().shape() == Qt::ArrowCursor);
         QCOMPARE(answerer.texts.size(), 1);
         QVERIFY2(answerer.texts[0].endsWith(notice), qPrintable(answerer.texts[0]));
         QCOMPARE(whileUp, std::tuple(Qt::BusyCursor, Qt::ArrowCursor, false));
@@ -293,12 +299,15 @@ private slots:
         QCOMPARE(Button("IDC_EXECUTE")->isEnabled(), enabledAfter);
     }
 
-    // Closed while the overwrite question is up (run 0), or after Yes at a
-    // random moment, by close() or Esc: the job stops, leaving the destination
-    // as it was, or complete (the size its header states) where it was first.
+    // Closed while the overwrite question is up (run 0), or after Yes once
+    // the job has read the source a few times, by close() or Esc: the job
+    // stops, leaving the destination as it was, or complete (the size its
+    // header states) where it was first.
     void closingDuringAJob() {
         test::WriteFileBytes(*m_dir / "big.bmp", test::EncodeBmp(test::RandomPicture(2000, 1500, 3)));
         QRandomGenerator rng(20261206);
+        static std::atomic<int> reads = 0;  // outlives the hook, whatever fails here
+        pictrim::platform::SetBeforeReadHookForTesting([] { ++reads; });
         for (int run = 0; run < 12; ++run) {
             test::WriteFileBytes(*m_dir / "out.bmp", kOld);
             m_dlg = std::make_unique<CMainDlg>();
@@ -308,8 +317,10 @@ private slots:
                 m_dlg->close();
                 return QMessageBox::NoButton;
             });
+            reads = 0;
             Start("big.bmp", "out.bmp", QStringList{"5%", "50%", "200%"}[rng.bounded(3)]);
-            QTest::qWait(static_cast<int>(rng.bounded(150)));
+            const int readsBefore = 1 + static_cast<int>(rng.bounded(4));
+            if (run > 0) QTRY_VERIFY(reads >= readsBefore || !m_dlg->HasRunningJob());
             if (run % 2 == 0) {
                 m_dlg->close();
             } else {
