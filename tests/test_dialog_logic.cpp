@@ -74,9 +74,15 @@ private:
 class DialogLogicTest : public testing::Test {
 protected:
     std::string Path(const std::string& name) { return platform::Utf8Of(dir.path() / platform::PathFromUtf8(name)); }
+    // A name in double quotes is given as its path in them, as Explorer's "Copy as path" puts it.
+    static bool Quoted(const std::string& name) { return name.size() > 1 && name.front() == '"'; }
+    std::string Field(const std::string& name) {
+        if (Quoted(name)) return '"' + Path(name.substr(1, name.size() - 2)) + '"';
+        return name.empty() ? name : Path(name);
+    }
     void SetPaths(const std::string& src, const std::string& dst) {
-        logic.OnChangeSrc(src.empty() ? src : Path(src));
-        logic.OnChangeDst(dst.empty() ? dst : Path(dst));
+        logic.OnChangeSrc(Field(src));
+        logic.OnChangeDst(Field(dst));
     }
 
     test::TempDir dir;
@@ -107,6 +113,9 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
         {"写真.bmp", "写真.bmp", false},
         {"写真.bmp", "小さい写真.bmp", true},
         {"a.bmp", "no/such/folder.bmp", true},  // told by the job
+        {"\"a.bmp\"", "\"new.bmp\"", true},
+        {"\"missing.bmp\"", "new.bmp", false},
+        {"a.bmp", "\"a.bmp\"", false},
     };
 #ifdef _WIN32
     rows.push_back({"a.bmp", "A.BMP", false});
@@ -120,6 +129,11 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
         SCOPED_TRACE(std::string(row.src) + " -> " + row.dst);
         SetPaths(row.src, row.dst);
         EXPECT_EQ(widgets.executeEnabled, row.enabled);
+        // The job is given the paths without their quotes.
+        const JobParams params = logic.GatherJobParams(5, 50);
+        const auto bare = [&](const std::string& name) { return Quoted(name) ? Field(name).substr(1, Field(name).size() - 2) : Field(name); };
+        EXPECT_EQ(params.srcPath, bare(row.src));
+        EXPECT_EQ(params.dstPath, bare(row.dst));
         // Either field cleared turns it off at once.
         logic.OnChangeDst("");
         EXPECT_FALSE(widgets.executeEnabled);
