@@ -74,11 +74,12 @@ private:
 class DialogLogicTest : public testing::Test {
 protected:
     std::string Path(const std::string& name) { return platform::Utf8Of(dir.path() / platform::PathFromUtf8(name)); }
-    // A name in double quotes is given as its path in them, as Explorer's "Copy as path" puts it.
-    static bool Quoted(const std::string& name) { return name.size() > 1 && name.front() == '"'; }
-    std::string Field(const std::string& name) {
-        if (Quoted(name)) return '"' + Path(name.substr(1, name.size() - 2)) + '"';
-        return name.empty() ? name : Path(name);
+    // A name in double quotes stands for its path in them, as Explorer's
+    // "Copy as path" gives it; `bare`: the path alone.
+    std::string Field(const std::string& name, bool bare = false) {
+        const bool quoted = name.size() > 1 && name[0] == '"';
+        const std::string path = name.empty() ? name : Path(quoted ? name.substr(1, name.size() - 2) : name);
+        return quoted && !bare ? '"' + path + '"' : path;
     }
     void SetPaths(const std::string& src, const std::string& dst) {
         logic.OnChangeSrc(Field(src));
@@ -103,19 +104,16 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
     std::vector<Row> rows = {
         {"", "new.bmp", false},
         {"a.bmp", "", false},
-        {"missing.bmp", "new.bmp", false},
+        {"\"missing.bmp\"", "new.bmp", false},
         {"sub", "new.bmp", true},  // the job tells what is wrong with a folder
-        {"a.bmp", "a.bmp", false},
+        {"a.bmp", "\"a.bmp\"", false},
         {"a.bmp", "sub/../a.bmp", false},
         {"a.bmp", "hard.bmp", false},
-        {"a.bmp", "new.bmp", true},
+        {"\"a.bmp\"", "\"new.bmp\"", true},
         {"a.bmp", "sub/other.bmp", true},
         {"写真.bmp", "写真.bmp", false},
         {"写真.bmp", "小さい写真.bmp", true},
         {"a.bmp", "no/such/folder.bmp", true},  // told by the job
-        {"\"a.bmp\"", "\"new.bmp\"", true},
-        {"\"missing.bmp\"", "new.bmp", false},
-        {"a.bmp", "\"a.bmp\"", false},
     };
 #ifdef _WIN32
     rows.push_back({"a.bmp", "A.BMP", false});
@@ -130,10 +128,8 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
         SetPaths(row.src, row.dst);
         EXPECT_EQ(widgets.executeEnabled, row.enabled);
         // The job is given the paths without their quotes.
-        const JobParams params = logic.GatherJobParams(5, 50);
-        const auto bare = [&](const std::string& name) { return Quoted(name) ? Field(name).substr(1, Field(name).size() - 2) : Field(name); };
-        EXPECT_EQ(params.srcPath, bare(row.src));
-        EXPECT_EQ(params.dstPath, bare(row.dst));
+        EXPECT_EQ(logic.GatherJobParams(5, 50).srcPath, Field(row.src, true));
+        EXPECT_EQ(logic.GatherJobParams(5, 50).dstPath, Field(row.dst, true));
         // Either field cleared turns it off at once.
         logic.OnChangeDst("");
         EXPECT_FALSE(widgets.executeEnabled);
