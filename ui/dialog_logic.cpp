@@ -18,19 +18,15 @@ DialogLogic::~DialogLogic() {
     for (const auto& lifetime : m_pThread) lifetime->WaitForEnd();
 }
 
-namespace {
-
 // No file name holds a double quote on Windows, so a pasted text wrapped in
 // one pair, with none inside, is a quoted path and never a name of its own.
-std::string PathInField(const std::string& text) {
+std::string DialogLogic::PathInField(const std::string& text) {
     const std::string_view view(text);
     if (view.size() >= 2 && view.front() == '"' && view.find('"', 1) == view.size() - 1) {
         return std::string(view.substr(1, view.size() - 2));
     }
     return text;
 }
-
-}  // namespace
 
 void DialogLogic::OnChangeSrc(std::string text) {
     m_strSrc = PathInField(text);

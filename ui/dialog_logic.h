@@ -50,6 +50,9 @@ public:
     const std::string& Source() const { return m_strSrc; }
     const std::string& Destination() const { return m_strDst; }
 
+    // The path a field's text stands for: itself, or the one path in a pair
+    // of double quotes.
+    static std::string PathInField(const std::string& text);
     // Whether the two paths qualify, job or no job.
     static bool PathsQualify(const std::string& src, const std::string& dst);
     void UpdateExecuteButton();
