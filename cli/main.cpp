@@ -66,6 +66,15 @@ void PrintUsage() {
         "      --help               show this text\n"
         "      --version            show the version\n"
         "\n"
+#ifdef _WIN32
+        "Ctrl-C, Ctrl-Break and closing the console window stop the work between\n"
+        "rows: finished files are kept, the others left as they were.\n"
+#else
+        "Ctrl-C (SIGINT), SIGTERM and SIGHUP stop the work between rows: finished\n"
+        "files are kept, the others left as they were. SIGPIPE and SIGXFSZ are\n"
+        "ignored: a write to a closed pipe or past ulimit -f fails and is told.\n"
+#endif
+        "\n"
         "Exit status: 0 every file converted (or skipped by the overwrite answer),\n"
         "1 a file refused, failed or declined, or standard output not writable,\n"
         "2 usage error, 130 interrupted.\n");

@@ -12,8 +12,9 @@ namespace pictrim::platform {
 // Opens the null device on whichever of the standard streams a parent left
 // closed, so that no file the program opens later takes one of their
 // numbers and receives its messages (a temporary image included). Makes a
-// reader that went away (`| head`) fail writes instead of killing the
-// process in the middle of a file. On Windows the streams are binary, so
+// reader that went away (`| head`), and a file grown past the size limit
+// (`ulimit -f`), fail writes instead of killing the process in the middle
+// of a file. On Windows the streams are binary, so
 // that what is written is what arrives.
 void KeepStandardStreamsOpen();
 

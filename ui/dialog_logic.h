@@ -54,11 +54,16 @@ public:
     DialogLogic(const DialogLogic&) = delete;
     DialogLogic& operator=(const DialogLogic&) = delete;
 
-    void OnChangeSrc(std::string path);
-    void OnChangeDst(std::string path);
+    // A field's text, as typed, pasted or dropped. One path in a pair of
+    // double quotes (Explorer's "Copy as path") is taken as that path.
+    void OnChangeSrc(std::string text);
+    void OnChangeDst(std::string text);
     const std::string& Source() const { return m_strSrc; }
     const std::string& Destination() const { return m_strDst; }
 
+    // The path a field's text stands for: itself, or the one path in a pair
+    // of double quotes.
+    static std::string PathInField(const std::string& text);
     // Whether the two paths qualify, job or no job.
     static bool PathsQualify(const std::string& src, const std::string& dst);
 

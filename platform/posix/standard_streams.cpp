@@ -19,6 +19,9 @@ void KeepStandardStreamsOpen() {
         if (null >= 0 && null != fd) ::close(null);
     }
     ::signal(SIGPIPE, SIG_IGN);
+    // A file past `ulimit -f` then fails its write (EFBIG), which is told
+    // for that file, instead of the whole batch dying without a word.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }

@@ -117,13 +117,13 @@ bool CMainDlg::BrowseForBitmap(QString& path) {
 }
 
 void CMainDlg::OnBrowseSrc() {
-    QString path = m_editSrc->text();
+    QString path = QFile::decodeName(DialogLogic::PathInField(LocalPath(m_editSrc->text())).c_str());
     if (BrowseForBitmap(path)) m_editSrc->setText(path);
 }
 
 void CMainDlg::OnBrowseDst() {
     // The source's name is proposed: the destination usually sits beside it.
-    QString path = m_editSrc->text();
+    QString path = QFile::decodeName(DialogLogic::PathInField(LocalPath(m_editSrc->text())).c_str());
     if (BrowseForBitmap(path)) m_editDst->setText(path);
 }
 

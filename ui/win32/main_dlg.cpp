@@ -157,13 +157,13 @@ bool CMainDlg::BrowseForBitmap(std::string& path) {
 }
 
 void CMainDlg::OnBrowseSrc() {
-    std::string path = FieldText(m_editSrc.m_hWnd);
+    std::string path = DialogLogic::PathInField(FieldText(m_editSrc.m_hWnd));
     if (BrowseForBitmap(path)) SetWindowTextW(m_editSrc.m_hWnd, platform::Wide(path).c_str());
 }
 
 void CMainDlg::OnBrowseDst() {
     // The source's name is proposed: the destination usually sits beside it.
-    std::string path = FieldText(m_editSrc.m_hWnd);
+    std::string path = DialogLogic::PathInField(FieldText(m_editSrc.m_hWnd));
     if (BrowseForBitmap(path)) SetWindowTextW(m_editDst.m_hWnd, platform::Wide(path).c_str());
 }
 
