@@ -132,11 +132,13 @@ class CrashStates:
             ranges[inode.number] = (min(durable, issued), issued)
         return pending, ranges
 
-    def _names(self, p, happened):
-        names = dict(self.model.initial)
-        for i, op in enumerate(self.ops):
+    def _names(self, p, happened, base, start, end):
+        """`base` after the operations from `start` to `end` that are durable
+        at `p` or in `happened`."""
+        names = dict(base)
+        for i in range(start, end):
             if self.durable_at[i] <= p or i in happened:
-                for key, inode in op.effects:
+                for key, inode in self.ops[i].effects:
                     if inode is None:
                         names.pop(key, None)
                     else:
@@ -150,6 +152,10 @@ class CrashStates:
         for n in varying:
             count *= ranges[n][1] - ranges[n][0] + 1
         told = {path: entry for entry, path in self.told if entry <= p}
+        # Everything before the first undecided operation is the same in
+        # every state of this point.
+        first = pending[0] if pending else len(self.ops)
+        base = self._names(p, set(), self.model.initial, 0, first)
         if count <= LIMIT:
             states = itertools.product(itertools.product((False, True), repeat=len(pending)),
                                        itertools.product(*[range(ranges[n][0], ranges[n][1] + 1) for n in varying]))
@@ -166,13 +172,13 @@ class CrashStates:
             happened = {i for i, pick in zip(pending, picks) if pick}
             prefix = {n: hi for n, (lo, hi) in ranges.items()}
             prefix.update(zip(varying, prefixes))
-            names = self._names(p, happened)
+            names = self._names(p, happened, base, first, len(self.ops))
             for path in self.checked:
                 bad = self._check_path(path, names, prefix, told)
                 if bad:
                     found, allowed, why = bad
                     self.violations.append(Violation(p, path, found, allowed, why,
-                                                     self._describe(pending, happened, varying, prefix)))
+                                                     self._describe(path, names, pending, happened, prefix)))
                     return False
         return True
 
@@ -205,14 +211,19 @@ class CrashStates:
             return None
         return found, allowed, why
 
-    def _describe(self, pending, happened, varying, prefix):
+    def _describe(self, path, names, pending, happened, prefix):
+        """The choices that bear on `path`: changes of a name on its way,
+        and how much of the file found there reached the disk."""
+        parts = set(path.split("/"))
+        found = self.model.lookup(path, names)
         lines = []
         for i in pending:
-            lines.append(f"{'happened' if i in happened else 'lost'}: line {self.ops[i].call.entry}: {self.ops[i].call.text}")
-        for n in varying:
-            inode = self.model.inodes[n]
-            lines.append(f"{inode.describe()}: {prefix[n]} of its {len(inode.ops)} data operations on disk")
-        return lines or ["(every operation so far is durable)"]
+            op = self.ops[i]
+            if any(key[1] in parts or inode is found for key, inode in op.effects):
+                lines.append(f"{'happened' if i in happened else 'lost'}: line {op.call.entry}: {op.call.text}")
+        if found is not None and found.ops:
+            lines.append(f"{found.describe()}: {prefix.get(found.number, 0)} of its {len(found.ops)} data operations on disk")
+        return lines or ["(every operation on its way is durable)"]
 
     def run(self):
         """Checks every point; stops at the first point with a violation."""

@@ -202,7 +202,10 @@ class Model:
                 if m:
                     flags = int(m.group(1), 0)
                 self._clones[call.result] = (call.pid, flags)
-        for call in calls:
+        # A descriptor is free from the moment close begins: another
+        # thread's open may return its number before strace sees close return.
+        ordered = sorted(calls, key=lambda c: c.entry if c.name in ("close", "close_range") else c.exit)
+        for call in ordered:
             handler = getattr(self, "_on_" + call.name, None)
             if call.result is None:
                 if handler is not None and call.name not in ("close", "fsync", "fdatasync"):

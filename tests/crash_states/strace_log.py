@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 
 # Every call that takes a file descriptor or a path, the ones that make
 # threads and processes (for the descriptor tables), and sync.
@@ -40,9 +41,9 @@ class Call:
         return f"line {self.exit}: {self.text}"
 
 
-def strace_command(log, command):
-    return ["strace", "-f", "-y", "-qq", "-X", "raw", "-s", "65536", "-e", "abbrev=none",
-            "-e", "trace=" + TRACED, "-o", log, "--"] + command
+def strace_command(log, command, options=()):
+    return ["strace", "-f", "-y", "-qq", "-X", "raw", "-s", "4096", "-e", "abbrev=none",
+            "-e", "trace=" + TRACED, "-o", log] + list(options) + ["--"] + command
 
 
 def tracing_works():
@@ -52,8 +53,8 @@ def tracing_works():
     probe = subprocess.run(["strace", "-f", "-qq", "-e", "trace=none", "--", "true"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     if probe.returncode != 0:
-        return "strace cannot trace here (no ptrace?): " + probe.stderr.strip().splitlines()[-1:][0] \
-            if probe.stderr.strip() else "strace cannot trace here (no ptrace?)"
+        said = probe.stderr.strip().splitlines()
+        return "strace cannot trace here (no ptrace?)" + (": " + said[-1] if said else "")
     return None
 
 
@@ -194,18 +195,21 @@ def fd_path(token):
     return m.group(1) if m else None
 
 
-def run_traced(command, log, cwd, stdin=subprocess.DEVNULL, env=None, on_stdout_line=None):
-    """Runs `command` under strace; returns (status, stdout bytes, stderr bytes)."""
-    env = dict(env if env is not None else os.environ)
+def run_traced(command, log, cwd, options=(), on_stdout_line=None):
+    """Runs `command` under strace (with more `options` for strace);
+    returns (status, stdout bytes, stderr bytes). on_stdout_line(pid of
+    strace, line) sees each line of standard output as it comes."""
+    env = dict(os.environ)
     # LeakSanitizer stops the world with ptrace, which strace already holds.
     env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":detect_leaks=0").lstrip(":")
-    proc = subprocess.Popen(strace_command(log, command), cwd=cwd, stdin=stdin, env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out = bytearray()
-    if on_stdout_line is not None:
+    with tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(strace_command(log, command, options), cwd=cwd, stdin=subprocess.DEVNULL, env=env,
+                                stdout=subprocess.PIPE, stderr=err)
+        out = b""
         for line in proc.stdout:
             out += line
-            on_stdout_line(proc, line)
-    rest, err = proc.communicate()
-    out += rest
-    return proc.returncode, bytes(out), err
+            if on_stdout_line is not None:
+                on_stdout_line(proc.pid, line)
+        proc.wait()
+        err.seek(0)
+        return proc.returncode, out, err.read()
