@@ -110,6 +110,11 @@ def _result(tail, text):
     return value, error.group(1) if error else None
 
 
+def _unpadded(text):
+    """strace pads the result to a column; one space reads better in a report."""
+    return re.sub(r"\) {2,}= ", ") = ", text)
+
+
 def read_log(path):
     """The calls of a strace log, in the order they returned."""
     calls, pending = [], {}
@@ -138,7 +143,7 @@ def read_log(path):
                     continue
             args, tail = _scan_args(body)
             result, error = _result(tail, line)
-            calls.append(Call(pid, name, args, result, error, entry, number, f"{name}({body}"))
+            calls.append(Call(pid, name, args, result, error, entry, number, _unpadded(f"{name}({body}")))
     for pid, (name, _, entry) in pending.items():
         # Only harmless when the process ended inside it, which the model
         # judges by the call's name.
