@@ -53,6 +53,7 @@ def pictures(*paths, old=(), size=(40, 30)):
             with open(full, "wb") as f:
                 f.write(bmp(size[0] + 4 * i, size[1] + 2 * i, i))
         for path in old:
+            os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
             with open(os.path.join(root, path), "wb") as f:
                 f.write(b"the old file\n")
     return make
@@ -63,9 +64,10 @@ def many(folder, count):
 
 
 class Row:
-    def __init__(self, name, setup, args, single=None, interrupt=False, fat=False, wrong=None):
+    def __init__(self, name, setup, args, single=None, interrupt=False, fat=False, wrong=None, loud=False):
         self.name, self.setup, self.args, self.single = name, setup, args, single
         self.interrupt, self.fat, self.wrong = interrupt, fat, wrong
+        self.loud = loud  # the check must refuse the trace as not understood
 
 
 ROWS = [
@@ -79,7 +81,8 @@ ROWS = [
         ["--yes", "--suffix", "_half"] + many("in", 3) + ["50"]),
     Row("-j 2", pictures(*many("in", 6)), ["-j", "2", "-t", "out", "in", "50"]),
     Row("batch stopped by SIGINT", pictures(*many("in", 16)), ["-j", "1", "-t", "out", "in", "50"], interrupt=True),
-    Row("FAT fallback (fusefat)", pictures(*many("in", 3)), ["-t", "fat/out", "in", "50"], fat=True),
+    Row("FAT fallback (fusefat)", pictures(*many("in", 3), old=["fat/out/p01.bmp"]),
+        ["--yes", "-t", "fat/out", "in", "50"], fat=True),
 ]
 
 WRONG = [
@@ -93,6 +96,8 @@ WRONG = [
         wrong="unflushed_new_folder"),
     Row("wrong: completion line before the flush", pictures("a.bmp"), ["a.bmp", "b.bmp", "50"],
         wrong="early_completion"),
+    Row("wrong: written through a shared mapping", pictures("a.bmp"), ["a.bmp", "b.bmp", "50"],
+        wrong="mapped_write", loud=True),
 ]
 
 
@@ -143,19 +148,19 @@ def run_row(row, cli, base, seed):
     root, ref = os.path.join(base, "run"), os.path.join(base, "ref")
     os.makedirs(root)
     os.makedirs(ref)
-    row.setup(ref)
     if row.fat:
         os.mkdir(os.path.join(ref, "fat"))
+    row.setup(ref)
     before = files_under(ref)
     reference = subprocess.run([cli] + row.args, cwd=ref, stdin=subprocess.DEVNULL, capture_output=True)
     if reference.returncode != 0:
         return False, f"the reference run failed ({reference.returncode}): {reference.stderr.decode()}"
     destinations = {p: data for p, data in files_under(ref).items() if before.get(p) != data}
-    row.setup(root)
     if row.fat:
         why = mount_fat(root)
         if why:
             return None, f"skipped: {why}"
+    row.setup(root)
     try:
         model = Model(root)
         if row.wrong:
@@ -175,6 +180,8 @@ def run_row(row, cli, base, seed):
         check = CrashStates(model, destinations, row.single, seed)
         held = check.run()
     except (TraceError, AssertionError) as e:
+        if row.loud and isinstance(e, TraceError):
+            return True, f"refused as it must be: {e}"
         return False, f"FAILED, not understood: {e}"
     finally:
         if row.fat:
@@ -192,6 +199,8 @@ def run_row(row, cli, base, seed):
     counts = (f"exit {status}, {len(check.points)} crash points, {check.states} states"
               f" ({check.exhaustive} all, {check.sampled} sampled), {len(destinations)} destinations,"
               f" {len(check.told)} reported")
+    if row.loud:
+        return False, f"NOT REFUSED: {counts}"
     if row.wrong:
         if held:
             return False, f"NOT CAUGHT: {counts}"

@@ -9,6 +9,7 @@ same path under REFERENCE, in two writes, and a completion line as
 pictrim-cli prints it.
 """
 
+import mmap
 import os
 import sys
 
@@ -78,8 +79,24 @@ def early_completion(destination, data):
     through_temporary(destination, data, tell_first=True)
 
 
+def mapped_write(destination, data):
+    # Right in its order, but its writes go through memory no trace shows:
+    # the check must refuse to judge it.
+    temporary = os.path.join(folder_of(destination), ".wrong-" + os.path.basename(destination))
+    fd = os.open(temporary, os.O_RDWR | os.O_CREAT | os.O_EXCL, 0o644)
+    os.ftruncate(fd, len(data))
+    with mmap.mmap(fd, len(data)) as mapped:
+        mapped[:] = data
+        mapped.flush()
+    os.fsync(fd)
+    os.close(fd)
+    os.rename(temporary, destination)
+    flush(folder_of(destination))
+    tell(destination)
+
+
 MODES = {f.__name__: f for f in (truncate_in_place, rename_unflushed, no_folder_flush, unflushed_new_folder,
-                                 early_completion)}
+                                 early_completion, mapped_write)}
 
 if __name__ == "__main__":
     mode, reference, destinations = MODES[sys.argv[1]], sys.argv[2], sys.argv[3:]
