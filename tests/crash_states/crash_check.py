@@ -219,7 +219,7 @@ class CrashStates:
         lines = []
         for i in pending:
             op = self.ops[i]
-            if any(key[1] in parts or inode is found for key, inode in op.effects):
+            if any(key[1] in parts or (found is not None and inode is found) for key, inode in op.effects):
                 lines.append(f"{'happened' if i in happened else 'lost'}: line {op.call.entry}: {op.call.text}")
         if found is not None and found.ops:
             lines.append(f"{found.describe()}: {prefix.get(found.number, 0)} of its {len(found.ops)} data operations on disk")
