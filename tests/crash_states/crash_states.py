@@ -64,10 +64,12 @@ def many(folder, count):
 
 
 class Row:
-    def __init__(self, name, setup, args, single=None, interrupt=False, fat=False, wrong=None, loud=False):
+    def __init__(self, name, setup, args, single=None, interrupt=False, fat=False, wrong=None, loud=False,
+                 inject=None):
         self.name, self.setup, self.args, self.single = name, setup, args, single
         self.interrupt, self.fat, self.wrong = interrupt, fat, wrong
         self.loud = loud  # the check must refuse the trace as not understood
+        self.inject = inject  # which system calls strace makes fail with EIO
 
 
 ROWS = [
@@ -81,6 +83,14 @@ ROWS = [
         ["--yes", "--suffix", "_half"] + many("in", 3) + ["50"]),
     Row("-j 2", pictures(*many("in", 6)), ["-j", "2", "-t", "out", "in", "50"]),
     Row("batch stopped by SIGINT", pictures(*many("in", 16)), ["-j", "1", "-t", "out", "in", "50"], interrupt=True),
+    # A failed flush may fail the files or be made good later; either way no
+    # file may be reported done before its names are durable.
+    Row("folder flushes failing (EIO), new -t folder", pictures(*many("in", 3)), ["-t", "out/x", "in", "50"],
+        inject="fsync:error=EIO"),
+    Row("folder flushes failing (EIO), existing folder", pictures(*many("in", 3), old=["out/p01.bmp"]),
+        ["--yes", "-t", "out", "in", "50"], inject="fsync:error=EIO"),
+    Row("data flushes failing (EIO)", pictures(*many("in", 3), old=["out/p01.bmp"]), ["--yes", "-t", "out", "in", "50"],
+        inject="fdatasync:error=EIO"),
     Row("FAT fallback (fusefat)", pictures(*many("in", 3), old=["fat/out/p01.bmp"]),
         ["--yes", "-t", "fat/out", "in", "50"], fat=True),
 ]
@@ -170,9 +180,11 @@ def run_row(row, cli, base, seed):
         log = os.path.join(base, "trace.log")
         if row.interrupt:
             status, _, err = run_traced(command, log, root, SLOW_WRITES, interrupt_at_first_completion)
+        elif row.inject:
+            status, _, err = run_traced(command, log, root, ["-e", "inject=" + row.inject])
         else:
             status, _, err = run_traced(command, log, root)
-        allowed = (0, 130) if row.interrupt else (0,)
+        allowed = (0, 130) if row.interrupt else (0, 1) if row.inject else (0,)
         if status not in allowed:
             return False, f"exit status {status}: {err.decode(errors='replace')}"
         model.replay(read_log(log))
