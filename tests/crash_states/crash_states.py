@@ -44,14 +44,14 @@ def bmp(width, height, seed):
     return header + struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(rows), 2835, 2835, 0, 0) + rows
 
 
-def pictures(*paths, old=(), size=(40, 30)):
+def pictures(*paths, old=()):
     """A set-up: the sources at `paths`, and at `old` files to be replaced."""
     def make(root):
         for i, path in enumerate(paths):
             full = os.path.join(root, path)
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "wb") as f:
-                f.write(bmp(size[0] + 4 * i, size[1] + 2 * i, i))
+                f.write(bmp(40 + 4 * i, 30 + 2 * i, i))
         for path in old:
             os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
             with open(os.path.join(root, path), "wb") as f:
@@ -69,7 +69,7 @@ class Row:
         self.name, self.setup, self.args, self.single = name, setup, args, single
         self.interrupt, self.fat, self.wrong = interrupt, fat, wrong
         self.loud = loud  # the check must refuse the trace as not understood
-        self.inject = inject  # which system calls strace makes fail with EIO
+        self.inject = inject  # strace's inject= for the calls it makes fail
 
 
 ROWS = [
