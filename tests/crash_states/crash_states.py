@@ -87,6 +87,10 @@ ROWS = [
     # file may be reported done before its names are durable.
     Row("folder flushes failing (EIO), new -t folder", pictures(*many("in", 3)), ["-t", "out/x", "in", "50"],
         inject="fsync:error=EIO"),
+    # strace counts per thread: each thread's first fsync fails, the flush of
+    # a new folder in its parent among them, and the later ones succeed.
+    Row("first folder flushes failing (EIO), new -t folder", pictures(*many("in", 3)), ["-t", "out/x", "in", "50"],
+        inject="fsync:error=EIO:when=1"),
     Row("folder flushes failing (EIO), existing folder", pictures(*many("in", 3), old=["out/p01.bmp"]),
         ["--yes", "-t", "out", "in", "50"], inject="fsync:error=EIO"),
     Row("data flushes failing (EIO)", pictures(*many("in", 3), old=["out/p01.bmp"]), ["--yes", "-t", "out", "in", "50"],
