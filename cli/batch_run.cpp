@@ -1,16 +1,14 @@
 #include "batch_run.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <new>
-#include <system_error>
 #include <thread>
 
 #include "engine/exec_thread.h"
 #include "engine/job_notices.h"
 #include "platform/open_failures.h"
 #include "platform/replacement_file.h"
-#include "platform/utf8_path.h"
+#include "platform/path_checks.h"
 
 namespace pictrim::cli {
 
@@ -105,13 +103,12 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
     // One that cannot be made is told by the job, which cannot open the
     // destination; one made but not flushed could vanish in a power cut
     // with the files reported done inside.
-    const std::string folder = platform::Utf8Of(platform::PathFromUtf8(item.destination).parent_path());
+    const std::string folder = platform::FolderOf(item.destination);
     bool folderKept = true;
-    if (!folder.empty()) {
+    {
         std::lock_guard lock(m_folderMutex);
-        std::error_code ec;
-        folderKept = platform::ReplacementFile::MakeFolders(folder) ||
-                     !std::filesystem::is_directory(platform::PathFromUtf8(folder), ec);
+        const auto facts = platform::FactsOf(folder);
+        folderKept = platform::ReplacementFile::MakeFolders(folder) || !(facts && facts->folder);
     }
     if (!folderKept) {
         notices.ShowNotice(notices::WriteFailure(item.destination));

@@ -2,7 +2,6 @@
 // machines without a display, and for many files at once.
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -14,11 +13,11 @@
 #include "engine/exec_thread.h"
 #include "pictrim_version.h"
 #include "platform/open_failures.h"
+#include "platform/path_checks.h"
 #include "platform/replacement_file.h"
 #include "platform/standard_streams.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal_notices.h"
-#include "platform/utf8_path.h"
 
 namespace {
 
@@ -74,8 +73,12 @@ int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signal
     using pictrim::platform::IsTerminal;
     pictrim::platform::TerminalNotices notices(options.answer, stdin, stdout, stderr,
                                                {IsTerminal(stdin), IsTerminal(stdout), IsTerminal(stderr)});
-    auto* worker = new pictrim::CExecThread({&notices, options.source, options.destination, nullptr, options.percent,
-                                             options.ratioIndex, options.preserveTimestamps, nullptr});
+    // Absolute before the job derives the destination's folder from it: on
+    // Windows "R:name" is in drive R's current folder, not in this one.
+    using pictrim::platform::AbsolutePath;
+    auto* worker = new pictrim::CExecThread({&notices, AbsolutePath(options.source), AbsolutePath(options.destination),
+                                             nullptr, options.percent, options.ratioIndex, options.preserveTimestamps,
+                                             nullptr});
     const auto lifetime = worker->Lifetime();
     if (!worker->CreateThread()) {
         delete worker;
@@ -115,9 +118,7 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
         State state = Destination::Examine(item.destination, pictrim::platform::IdentityOf(item.source));
         if (state == State::FolderUnusable) {
             // The run makes the folders a destination needs.
-            using pictrim::platform::PathFromUtf8, pictrim::platform::Utf8Of;
-            const std::string folder = Utf8Of(PathFromUtf8(item.destination).parent_path());
-            if (Destination::CanMakeIn(folder.empty() ? "." : folder)) state = State::Absent;
+            if (Destination::CanMakeIn(pictrim::platform::FolderOf(item.destination))) state = State::Absent;
         }
         const char* what = "";
         if (state == State::Unusable || state == State::SameAsSource || state == State::FolderUnusable) {

@@ -84,11 +84,115 @@ TEST(Windows, BatchRefusesDestinationsThatDifferOnlyInCase) {
     const test::CliRun run =
         test::RunCliProcess(PICTRIM_CLI_PATH, {"-t", "出力", "甲/Photo.bmp", "乙/photo.bmp", "50"}, dir / "", dir / "");
     EXPECT_EQ(run.status, 1);
-    // Redirected, the messages are UTF-8.
-    EXPECT_EQ(run.out, "Pictrim: 甲/Photo.bmp -> 出力/Photo.bmp: 完了しました。\n");
-    EXPECT_THAT(run.err, HasSubstr("Pictrim: 乙/photo.bmp: its destination 出力/photo.bmp is already that of 甲/Photo.bmp\n"));
+    // Redirected, the messages are UTF-8, the paths absolute, with "\\" only.
+    EXPECT_EQ(run.out, "Pictrim: " + dir / "甲\\Photo.bmp -> " + dir / "出力\\Photo.bmp: 完了しました。\n");
+    EXPECT_THAT(run.err, HasSubstr(": its destination " + dir / "出力\\photo.bmp is already that of " + dir / "甲\\Photo.bmp\n"));
     EXPECT_TRUE(test::ReadFileBytes(dir / "出力/Photo.bmp") == test::ExpectedOutput(first, 5));
     EXPECT_EQ(std::distance(fs::directory_iterator(PathFromUtf8(dir / "出力")), fs::directory_iterator()), 1);
+}
+
+// Wine's name for a file on the Unix side ("/tmp/x"); empty on Windows.
+std::string UnixName(const std::string& path) {
+    using Call = char*(CDECL*)(const wchar_t*);
+    const auto call =
+        reinterpret_cast<Call>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+    char* name = call ? call(PathFromUtf8(path).c_str()) : nullptr;
+    const std::string unix = name ? name : "";
+    if (name) ::HeapFree(::GetProcessHeap(), 0, name);
+    return unix;
+}
+
+// A drive-relative name ("R:pic.bmp", "R:") is in that drive's current
+// folder, whatever folder the program runs in, and a drive's root ends in
+// its one "\" in both spellings. The test's own drive: a free letter mapped
+// to a fresh folder (as subst does); Wine maps none, and there it is C:,
+// whose root is the prefix's own, and the program runs on Z:.
+TEST(Windows, DriveRelativePathsAndDriveRoots) {
+    test::TempDir dir, work;
+    fs::create_directories(PathFromUtf8(dir / "sub"));
+    fs::create_directories(PathFromUtf8(dir / "cwd"));
+    std::wstring drive = L"C:";
+    wchar_t free = L'Y';
+    while (free > L'D' && (::GetLogicalDrives() >> (free - L'A') & 1) != 0) --free;
+    const std::wstring letter{free, L':'};
+    if (::DefineDosDeviceW(0, letter.c_str(), PathFromUtf8(dir / "").c_str()) &&
+        ::GetFileAttributesW((letter + L"\\sub").c_str()) != INVALID_FILE_ATTRIBUTES) {
+        drive = letter;
+    } else {
+        ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter.c_str(), nullptr);
+    }
+    const std::string d = platform::Utf8Of(drive), current = drive == L"C:" ? dir / "sub" : d + "\\sub";
+    const std::string root = drive == L"C:" ? "C:\\" : dir / "";
+    std::string cwd = drive == L"C:" ? "Z:" + UnixName(dir / "cwd") : dir / "cwd";
+    std::replace(cwd.begin(), cwd.end(), '/', '\\');
+    if (cwd == "Z:") GTEST_SKIP() << "neither a drive of the test's own nor Wine's Z:";
+    ::SetEnvironmentVariableW((L"=" + drive).c_str(), PathFromUtf8(current).c_str());
+    const test::Picture picture = test::RandomPicture(40, 20, 8);
+    const std::string tag = "pictrim-" + std::to_string(::GetCurrentProcessId());
+    for (const std::string& at : {dir / "sub\\pic.bmp", work / "keep.bmp", root + tag + ".bmp"}) {
+        test::WriteFileBytes(at, test::EncodeBmp(picture));
+    }
+    const std::string done = ": 完了しました。\n", src = Slashed(work / "keep.bmp"), r = "\\\\?\\" + d + "\\";
+    const struct {
+        std::vector<std::string> args;
+        std::string out, result;
+    } cases[] = {
+        {{"--suffix", "_half", d + "pic.bmp", "50"}, current + "\\pic.bmp -> " + current + "\\pic_half.bmp" + done,
+         dir / "sub\\pic_half.bmp"},
+        {{"-t", d, src, "50"}, work / "keep.bmp -> " + current + "\\keep.bmp" + done, dir / "sub\\keep.bmp"},
+        {{"-t", "out", d, "50"}, current + "\\pic.bmp -> " + cwd + "\\out\\pic.bmp" + done, dir / "cwd\\out\\pic.bmp"},
+        {{src, d + "\\" + tag + "-1.bmp", "50"}, done, root + tag + "-1.bmp"},
+        {{src, r + tag + "-2.bmp", "50"}, done, root + tag + "-2.bmp"},
+        {{"--suffix", "_q", r + tag + ".bmp", "50"}, r + tag + ".bmp -> " + r + tag + "_q.bmp" + done,
+         root + tag + "_q.bmp"},
+        {{"-t", r, Slashed(dir / "sub\\pic.bmp"), "50"}, dir / "sub\\pic.bmp -> " + r + "pic.bmp" + done,
+         root + "pic.bmp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const test::CliRun run = test::RunCliProcess(PICTRIM_CLI_PATH, c.args, work / "", cwd);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_THAT(run.out, HasSubstr(c.out));
+        EXPECT_TRUE(test::ReadFileBytes(c.result) == test::ExpectedOutput(picture, 5));
+        if (root == "C:\\") fs::remove(PathFromUtf8(c.result));
+    }
+    if (drive != L"C:") ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr);
+    if (root == "C:\\") fs::remove(PathFromUtf8(root + tag + ".bmp"));
+}
+
+// A list with a byte-order mark and a name in Shift-JIS, a folder deeper
+// than 260 characters and a link back to its parent: the name is refused,
+// the rest converts once, and nothing aborts.
+TEST(Windows, ListsAndWalksThatWindowsMakesHard) {
+    test::TempDir dir;
+    const std::string deep = dir / "tree\\" + std::string(250, 'g');
+    fs::create_directories(PathFromUtf8(deep));
+    const test::Picture picture = test::RandomPicture(40, 20, 9);
+    test::WriteFileBytes(deep + "\\a.bmp", test::EncodeBmp(picture));
+    const std::string list = "\xEF\xBB\xBF" + dir / "tree" + '\0' + "\x94L.bmp" + '\0';
+    test::WriteFileBytes(dir / "list", Bytes(list.begin(), list.end()));
+    // Wine 8 makes no links of its own (and says it did), but starts Unix programs.
+    const std::wstring link = PathFromUtf8(dir / "tree\\up").wstring();
+    const std::string unixTree = UnixName(dir / "tree");
+    std::wstring ln = L"/bin/ln -s .. " + PathFromUtf8(unixTree + "/up").wstring();
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION process{};
+    ::CreateSymbolicLinkW(link.c_str(), L"..", SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    if (::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES && !unixTree.empty() &&
+        ::CreateProcessW(nullptr, ln.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        // Wine does not wait for a Unix program: the link is awaited instead.
+        for (int i = 0; i < 6000 && ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(10);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    // Windows makes one only in developer mode; without it the walk is tried without the loop.
+    if (!unixTree.empty()) ASSERT_NE(::GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "no link made";
+    const test::CliRun run =
+        test::RunCliProcess(PICTRIM_CLI_PATH, {"-R", "-t", "out", "--files0-from", "list", "50"}, dir / "", dir / "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("Pictrim: \\x94L.bmp: a file name that is not UTF-8\n"));
+    EXPECT_THAT(run.err, HasSubstr("1 converted, 0 skipped, 1 refused, 0 failed"));
+    EXPECT_TRUE(test::ReadFileBytes(dir / "out\\" + std::string(250, 'g') + "\\a.bmp") == test::ExpectedOutput(picture, 5));
 }
 
 // Killed at any moment: every destination is the old file or the complete
