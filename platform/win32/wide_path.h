@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "path_checks.h"
+#include "platform/path_checks.h"
 
 namespace pictrim::platform {
 
