@@ -2,25 +2,21 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
-#include <system_error>
 
 #include "platform/path_checks.h"
+#include "platform/source_file.h"
 #include "platform/utf8_path.h"
 
 namespace pictrim::cli {
 
-namespace fs = std::filesystem;
-using platform::kPathSeparators, platform::PathFromUtf8, platform::Utf8Of;
+using platform::kPathSeparators;
 
 namespace {
 
 struct Found {
-    std::string path;      // as the user would spell it
+    std::string path;      // as given (Windows: made absolute)
     std::string relative;  // under the named folder; the file name for a named file
     std::string refusal;
 };
@@ -111,12 +107,8 @@ bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names
         std::size_t n = 0;
         while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) text.append(buffer, n);
         if (std::ferror(stdin)) return false;
-    } else {
-        std::error_code ec;
-        if (fs::is_directory(PathFromUtf8(listPath), ec)) return false;
-        std::ifstream in(PathFromUtf8(listPath), std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.is_open() || in.bad()) return false;
+    } else if (!platform::ReadWholeFile(listPath, text)) {
+        return false;
     }
     // A byte-order mark is no part of the first name.
     std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;

@@ -53,11 +53,9 @@ std::tuple<int, std::string, std::string> RunCli(const test::TempDir& dir, const
     // Windows prints paths absolute, with "\" (test_windows.cpp): read here as spelled relative to `cwd`.
     test::CliRun run = test::RunCliProcess(PICTRIM_CLI_PATH, args, dir / "", cwd);
     for (std::string* text : {&run.out, &run.err}) {
-        if (cwd.empty()) break;
-        for (auto at = text->find(cwd + "\\"); at != std::string::npos; at = text->find(cwd + "\\", at)) {
+        for (auto at = text->find(cwd + "\\"); !cwd.empty() && at != std::string::npos; at = text->find(cwd + "\\", at))
             text->erase(at, cwd.size() + 1);
-        }
-        std::replace(text->begin(), text->end(), '\\', '/');
+        if (!cwd.empty()) std::replace(text->begin(), text->end(), '\\', '/');
     }
     return {run.status, run.out, run.err};
 #else

@@ -2,6 +2,7 @@
 // characters, other spellings of one file, names that differ only in case,
 // and a program ended from outside.
 #include <gmock/gmock.h>
+#include <process.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -109,55 +110,43 @@ std::string UnixName(const std::string& path) {
 // whose root is the prefix's own, and the program runs on Z:.
 TEST(Windows, DriveRelativePathsAndDriveRoots) {
     test::TempDir dir, work;
-    fs::create_directories(PathFromUtf8(dir / "sub"));
-    fs::create_directories(PathFromUtf8(dir / "cwd"));
-    std::wstring drive = L"C:";
-    wchar_t free = L'Y';
-    while (free > L'D' && (::GetLogicalDrives() >> (free - L'A') & 1) != 0) --free;
-    const std::wstring letter{free, L':'};
-    if (::DefineDosDeviceW(0, letter.c_str(), PathFromUtf8(dir / "").c_str()) &&
-        ::GetFileAttributesW((letter + L"\\sub").c_str()) != INVALID_FILE_ATTRIBUTES) {
-        drive = letter;
-    } else {
-        ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter.c_str(), nullptr);
-    }
-    const std::string d = platform::Utf8Of(drive), current = drive == L"C:" ? dir / "sub" : d + "\\sub";
-    const std::string root = drive == L"C:" ? "C:\\" : dir / "";
-    std::string cwd = drive == L"C:" ? "Z:" + UnixName(dir / "cwd") : dir / "cwd";
+    for (const char* folder : {"sub", "cwd"}) fs::create_directories(PathFromUtf8(dir / folder));
+    wchar_t letter[] = L"Y:";
+    while (letter[0] > L'D' && (::GetLogicalDrives() >> (letter[0] - L'A') & 1) != 0) --letter[0];
+    const bool mapped = ::DefineDosDeviceW(0, letter, PathFromUtf8(dir / "").c_str()) &&
+                        ::GetFileAttributesW((std::wstring(letter) + L"\\sub").c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!mapped) ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter, nullptr);
+    const std::string d = mapped ? platform::Utf8Of(letter) : "C:", current = mapped ? d + "\\sub" : dir / "sub";
+    const std::string root = mapped ? dir / "" : "C:\\", r = "\\\\?\\" + d + "\\";
+    std::string cwd = mapped ? dir / "cwd" : "Z:" + UnixName(dir / "cwd");
     std::replace(cwd.begin(), cwd.end(), '/', '\\');
     if (cwd == "Z:") GTEST_SKIP() << "neither a drive of the test's own nor Wine's Z:";
-    ::SetEnvironmentVariableW((L"=" + drive).c_str(), PathFromUtf8(current).c_str());
+    ::SetEnvironmentVariableW(PathFromUtf8("=" + d).c_str(), PathFromUtf8(current).c_str());
     const test::Picture picture = test::RandomPicture(40, 20, 8);
-    const std::string tag = "pictrim-" + std::to_string(::GetCurrentProcessId());
-    for (const std::string& at : {dir / "sub\\pic.bmp", work / "keep.bmp", root + tag + ".bmp"}) {
-        test::WriteFileBytes(at, test::EncodeBmp(picture));
-    }
-    const std::string done = ": 完了しました。\n", src = Slashed(work / "keep.bmp"), r = "\\\\?\\" + d + "\\";
+    const std::string tag = "pictrim-" + std::to_string(::GetCurrentProcessId()), done = ": 完了しました。\n";
+    const std::string k = work / "keep.bmp", p = dir / "sub\\pic.bmp", c = current + "\\";
+    for (const std::string& at : {p, k, root + tag + ".bmp"}) test::WriteFileBytes(at, test::EncodeBmp(picture));
     const struct {
         std::vector<std::string> args;
         std::string out, result;
     } cases[] = {
-        {{"--suffix", "_half", d + "pic.bmp", "50"}, current + "\\pic.bmp -> " + current + "\\pic_half.bmp" + done,
-         dir / "sub\\pic_half.bmp"},
-        {{"-t", d, src, "50"}, work / "keep.bmp -> " + current + "\\keep.bmp" + done, dir / "sub\\keep.bmp"},
-        {{"-t", "out", d, "50"}, current + "\\pic.bmp -> " + cwd + "\\out\\pic.bmp" + done, dir / "cwd\\out\\pic.bmp"},
-        {{src, d + "\\" + tag + "-1.bmp", "50"}, done, root + tag + "-1.bmp"},
-        {{src, r + tag + "-2.bmp", "50"}, done, root + tag + "-2.bmp"},
-        {{"--suffix", "_q", r + tag + ".bmp", "50"}, r + tag + ".bmp -> " + r + tag + "_q.bmp" + done,
-         root + tag + "_q.bmp"},
-        {{"-t", r, Slashed(dir / "sub\\pic.bmp"), "50"}, dir / "sub\\pic.bmp -> " + r + "pic.bmp" + done,
-         root + "pic.bmp"},
+        {{"--suffix", "_half", d + "pic.bmp", "50"}, c + "pic.bmp -> " + c + "pic_half.bmp" + done, dir / "sub\\pic_half.bmp"},
+        {{"-t", d, Slashed(k), "50"}, k + " -> " + c + "keep.bmp" + done, dir / "sub\\keep.bmp"},
+        {{"-t", "out", d, "50"}, c + "pic.bmp -> " + cwd + "\\out\\pic.bmp" + done, dir / "cwd\\out\\pic.bmp"},
+        {{k, d + "\\" + tag + "-1.bmp", "50"}, done, root + tag + "-1.bmp"},
+        {{k, r + tag + "-2.bmp", "50"}, done, root + tag + "-2.bmp"},
+        {{"--suffix", "_q", r + tag + ".bmp", "50"}, r + tag + ".bmp -> " + r + tag + "_q.bmp" + done, root + tag + "_q.bmp"},
+        {{"-t", r, Slashed(p), "50"}, p + " -> " + r + "pic.bmp" + done, root + "pic.bmp"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.args));
-        const test::CliRun run = test::RunCliProcess(PICTRIM_CLI_PATH, c.args, work / "", cwd);
+    for (const auto& row : cases) {
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        const test::CliRun run = test::RunCliProcess(PICTRIM_CLI_PATH, row.args, work / "", cwd);
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_THAT(run.out, HasSubstr(c.out));
-        EXPECT_TRUE(test::ReadFileBytes(c.result) == test::ExpectedOutput(picture, 5));
-        if (root == "C:\\") fs::remove(PathFromUtf8(c.result));
+        EXPECT_THAT(run.out, HasSubstr(row.out));
+        EXPECT_TRUE(test::ReadFileBytes(row.result) == test::ExpectedOutput(picture, 5));
+        if (!mapped) fs::remove(PathFromUtf8(row.result));
     }
-    if (drive != L"C:") ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr);
-    if (root == "C:\\") fs::remove(PathFromUtf8(root + tag + ".bmp"));
+    mapped ? ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter, nullptr) : fs::remove(PathFromUtf8(root + tag + ".bmp"));
 }
 
 // A list with a byte-order mark and a name in Shift-JIS, a folder deeper
@@ -171,22 +160,16 @@ TEST(Windows, ListsAndWalksThatWindowsMakesHard) {
     test::WriteFileBytes(deep + "\\a.bmp", test::EncodeBmp(picture));
     const std::string list = "\xEF\xBB\xBF" + dir / "tree" + '\0' + "\x94L.bmp" + '\0';
     test::WriteFileBytes(dir / "list", Bytes(list.begin(), list.end()));
-    // Wine 8 makes no links of its own (and says it did), but starts Unix programs.
+    // Windows makes a link in developer mode only; Wine 8 makes none (and
+    // says it did), but starts Unix programs, and does not wait for them.
     const std::wstring link = PathFromUtf8(dir / "tree\\up").wstring();
     const std::string unixTree = UnixName(dir / "tree");
-    std::wstring ln = L"/bin/ln -s .. " + PathFromUtf8(unixTree + "/up").wstring();
-    STARTUPINFOW startup{sizeof startup};
-    PROCESS_INFORMATION process{};
     ::CreateSymbolicLinkW(link.c_str(), L"..", SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
-    if (::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES && !unixTree.empty() &&
-        ::CreateProcessW(nullptr, ln.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        // Wine does not wait for a Unix program: the link is awaited instead.
+    if (!unixTree.empty() && ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        ::_wspawnl(_P_WAIT, L"/bin/ln", L"ln", L"-s", L"..", PathFromUtf8(unixTree + "/up").c_str(), nullptr);
         for (int i = 0; i < 6000 && ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(10);
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
+        ASSERT_NE(::GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "no link made";
     }
-    // Windows makes one only in developer mode; without it the walk is tried without the loop.
-    if (!unixTree.empty()) ASSERT_NE(::GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "no link made";
     const test::CliRun run =
         test::RunCliProcess(PICTRIM_CLI_PATH, {"-R", "-t", "out", "--files0-from", "list", "50"}, dir / "", dir / "");
     EXPECT_EQ(run.status, 1);
