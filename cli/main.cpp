@@ -139,12 +139,14 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
 }
 
 int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signals) {
+    using pictrim::platform::AbsolutePath;
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> sources = options.sources;
     std::vector<BatchItem> items;
     try {
-        if (options.files0From && !pictrim::cli::ReadFiles0From(*options.files0From, sources)) {
-            Print(stderr, "pictrim-cli: cannot read %s\n", options.files0From->c_str());
+        const std::string list = options.files0From.value_or("-") == "-" ? "-" : AbsolutePath(*options.files0From);
+        if (options.files0From && !pictrim::cli::ReadFiles0From(list, sources)) {
+            Print(stderr, "pictrim-cli: cannot read %s\n", list.c_str());
             return kExitNotConverted;
         }
         items = pictrim::cli::PlanBatch(options, sources);
