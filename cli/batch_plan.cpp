@@ -2,25 +2,21 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
-#include <system_error>
 
 #include "platform/path_checks.h"
+#include "platform/source_file.h"
 #include "platform/utf8_path.h"
 
 namespace pictrim::cli {
 
-namespace fs = std::filesystem;
-using platform::kPathSeparators, platform::PathFromUtf8, platform::Utf8Of;
+using platform::kPathSeparators;
 
 namespace {
 
 struct Found {
-    std::string path;      // as the user would spell it
+    std::string path;      // as given (Windows: made absolute)
     std::string relative;  // under the named folder; the file name for a named file
     std::string refusal;
 };
@@ -34,7 +30,8 @@ bool HasBmpExtension(const std::string& name) {
 
 std::string Join(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
-    return std::string(kPathSeparators).find(folder.back()) != std::string::npos ? folder + name : folder + "/" + name;
+    return std::string(kPathSeparators).find(folder.back()) != std::string::npos ? folder + name
+                                                                                 : folder + platform::kSeparator + name;
 }
 
 struct WalkRules {
@@ -43,39 +40,37 @@ struct WalkRules {
 };
 
 // The .bmp files directly in `folder` by name, then, when recursive, those
-// of its subfolders. Links to folders are not entered: a tree with a link
-// to its own top would never end.
-void Walk(const std::string& folder, const std::string& relative, const WalkRules& rules, std::vector<Found>& found) {
-    std::error_code ec;
-    std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
-    for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = Utf8Of(it->path().filename());
-        std::error_code ignored;
-        const bool isFolder = it->is_directory(ignored) && !it->is_symlink(ignored);
-        entries.emplace_back(name, isFolder);
-    }
-    if (ec) {
-        found.push_back({folder, {}, "cannot read the folder: " + ec.message()});
+// of its subfolders. Links to folders are not entered, and a folder entered
+// already (a loop the system does not show as a link, such as a bind mount)
+// is refused: either would make the walk go round without end.
+void Walk(const std::string& folder, const std::string& relative, const WalkRules& rules,
+          std::map<platform::FileIdentity, std::string>& entered, std::vector<Found>& found) {
+    platform::FolderListing listing = platform::ListFolder(folder);
+    if (!listing.error.empty()) {
+        found.push_back({folder, {}, "cannot read the folder: " + listing.error});
         return;
     }
-    std::sort(entries.begin(), entries.end());
-    for (const auto& [name, isFolder] : entries) {
-        if (!isFolder && HasBmpExtension(name)) {
-            // A link to a file counts as the file; a dangling one or a link
-            // to a folder counts as nothing. One that cannot be followed is
-            // taken, so that the job says why it cannot be read.
-            std::error_code status;
-            const fs::file_type type = fs::status(PathFromUtf8(Join(folder, name)), status).type();
-            if (type == fs::file_type::regular || (status && type != fs::file_type::not_found)) {
-                found.push_back({Join(folder, name), Join(relative, name), {}});
-            }
+    auto& entries = listing.entries;
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    for (const platform::FolderEntry& entry : entries) {
+        if (entry.file && HasBmpExtension(entry.name)) {
+            found.push_back({Join(folder, entry.name), Join(relative, entry.name), {}});
         }
     }
     if (!rules.recursive) return;
-    for (const auto& [name, isFolder] : entries) {
-        if (isFolder && (!rules.skip || platform::IdentityOf(Join(folder, name)) != rules.skip)) {
-            Walk(Join(folder, name), Join(relative, name), rules, found);
+    for (const platform::FolderEntry& entry : entries) {
+        if (!entry.folder) continue;
+        const std::string path = Join(folder, entry.name);
+        const auto identity = platform::IdentityOf(path);
+        if (identity && identity == rules.skip) continue;
+        if (identity) {
+            const auto [first, fresh] = entered.emplace(*identity, path);
+            if (!fresh) {
+                found.push_back({path, {}, "the folder was walked already, as " + first->second});
+                continue;
+            }
         }
+        Walk(path, Join(relative, entry.name), rules, entered, found);
     }
 }
 
@@ -88,14 +83,19 @@ std::string WithSuffix(const std::string& name, const std::string& suffix) {
     return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-std::string DestinationFor(const CliOptions& options, const Found& file) {
+std::string DestinationFor(const std::optional<std::string>& target, const CliOptions& options, const Found& file) {
     std::string relative = file.relative;
     if (options.suffix) relative = WithSuffix(relative, *options.suffix);
-    if (options.targetDirectory) return Join(*options.targetDirectory, relative);
+    if (target) return Join(*target, relative);
     const auto slash = file.path.find_last_of(kPathSeparators);
     const std::string folder = slash == std::string::npos ? "" : file.path.substr(0, slash + 1);
     const auto relSlash = relative.find_last_of(kPathSeparators);
     return folder + (relSlash == std::string::npos ? relative : relative.substr(relSlash + 1));
+}
+
+std::string NameOf(const std::string& path) {
+    const auto slash = path.find_last_of(kPathSeparators);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -107,14 +107,11 @@ bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names
         std::size_t n = 0;
         while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) text.append(buffer, n);
         if (std::ferror(stdin)) return false;
-    } else {
-        std::error_code ec;
-        if (fs::is_directory(PathFromUtf8(listPath), ec)) return false;
-        std::ifstream in(PathFromUtf8(listPath), std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.is_open() || in.bad()) return false;
+    } else if (!platform::ReadWholeFile(listPath, text)) {
+        return false;
     }
-    std::size_t start = 0;
+    // A byte-order mark is no part of the first name.
+    std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
     while (start < text.size()) {
         const auto end = std::min(text.find('\0', start), text.size());
         names.push_back(text.substr(start, end - start));
@@ -124,17 +121,29 @@ bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names
 }
 
 std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<std::string>& sources) {
+    // Every path is made absolute before anything is derived from it: on
+    // Windows "R:name" is in drive R's current folder, not in this one.
+    std::optional<std::string> target;
+    if (options.targetDirectory) target = platform::AbsolutePath(*options.targetDirectory);
     std::vector<Found> found;
     WalkRules rules{options.recursive, std::nullopt};
-    if (options.targetDirectory) rules.skip = platform::IdentityOf(*options.targetDirectory);
-    for (const std::string& source : sources) {
-        std::error_code ec;
-        if (source.empty()) {
-            found.push_back({source, {}, "an empty file name"});
-        } else if (fs::is_directory(PathFromUtf8(source), ec)) {
-            Walk(source, {}, rules, found);
+    if (target) rules.skip = platform::IdentityOf(*target);
+    for (const std::string& named : sources) {
+        if (named.empty()) {
+            found.push_back({named, {}, "an empty file name"});
+            continue;
+        }
+        if (platform::kNamesAreUtf8 && !platform::IsUtf8(named)) {
+            found.push_back({platform::EscapedBytes(named), {}, "a file name that is not UTF-8"});
+            continue;
+        }
+        const std::string source = platform::AbsolutePath(named);
+        const auto facts = platform::FactsOf(source);
+        if (facts && facts->folder) {
+            std::map<platform::FileIdentity, std::string> entered{{facts->identity, source}};
+            Walk(source, {}, rules, entered, found);
         } else {
-            found.push_back({source, Utf8Of(PathFromUtf8(source).filename()), {}});
+            found.push_back({source, NameOf(source), {}});
         }
     }
 
@@ -143,6 +152,7 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
     std::vector<std::uint64_t> sizes(found.size(), 0);
     std::map<platform::FileIdentity, std::string> sourceFiles;
     for (std::size_t i = 0; i < found.size(); ++i) {
+        if (!found[i].refusal.empty()) continue;
         const auto facts = platform::FactsOf(found[i].path);
         if (!facts) continue;
         identities[i] = facts->identity;
@@ -158,7 +168,7 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
         BatchItem item{file.path, {}, file.refusal, sizes[i], identities[i]};
         if (item.refusal.empty() && file.relative.empty()) item.refusal = "no file name to give the result";
         if (item.refusal.empty()) {
-            item.destination = DestinationFor(options, file);
+            item.destination = DestinationFor(target, options, file);
             const auto& source = identities[i];
             const auto there = platform::IdentityOf(item.destination);
             const auto other = there ? sourceFiles.find(*there) : sourceFiles.end();

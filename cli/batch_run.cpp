@@ -1,16 +1,14 @@
 #include "batch_run.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <new>
-#include <system_error>
 #include <thread>
 
 #include "engine/exec_thread.h"
 #include "engine/job_notices.h"
 #include "platform/open_failures.h"
 #include "platform/replacement_file.h"
-#include "platform/utf8_path.h"
+#include "platform/path_checks.h"
 
 namespace pictrim::cli {
 
@@ -98,22 +96,23 @@ void BatchRun::Work(platform::CommitGroup& commits) {
 // flushed again: a flush that failed once may later succeed without what it
 // lost, so nothing inside that folder is ever reported done.
 bool BatchRun::MakeFolders(const std::string& folder) {
-    namespace fs = std::filesystem;
+    const auto isFolder = [](const std::string& path) {
+        const auto facts = platform::FactsOf(path);
+        return facts && facts->folder;
+    };
     std::lock_guard lock(m_folderMutex);
-    std::vector<fs::path> missing;  // innermost first
-    std::error_code ec;
+    std::vector<std::string> missing;  // innermost first
     bool found = false;
-    for (fs::path at = platform::PathFromUtf8(folder); !at.empty(); at = at.parent_path()) {
-        if (m_unflushed.count(platform::Utf8Of(at)) != 0) return false;
-        found = found || fs::is_directory(at, ec);
+    for (std::string at = folder;; at = platform::FolderOf(at)) {
+        if (m_unflushed.count(at) != 0) return false;
+        found = found || isFolder(at);
         if (!found) missing.push_back(at);
-        if (at == at.parent_path()) break;
+        if (!platform::HasFileName(at)) break;  // a root, "." or ".."
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        const std::string made = platform::Utf8Of(*it);
-        if (platform::ReplacementFile::MakeFolders(made)) continue;
-        if (!fs::is_directory(*it, ec)) return true;  // not made: the job says so
-        m_unflushed.insert(made);
+        if (platform::ReplacementFile::MakeFolders(*it)) continue;
+        if (!isFolder(*it)) return true;  // not made: the job says so
+        m_unflushed.insert(*it);
         return false;
     }
     return true;
@@ -130,8 +129,8 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
         return;
     }
     m_console.Started(item);
-    const std::string folder = platform::Utf8Of(platform::PathFromUtf8(item.destination).parent_path());
-    if (!folder.empty() && !MakeFolders(folder)) {
+    const std::string folder = platform::FolderOf(item.destination);
+    if (!MakeFolders(folder)) {
         notices.ShowNotice(notices::WriteFailure(item.destination));
         m_console.Finished(item);
         return;

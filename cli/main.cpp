@@ -2,7 +2,6 @@
 // machines without a display, and for many files at once.
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "engine/exec_thread.h"
 #include "pictrim_version.h"
 #include "platform/open_failures.h"
+#include "platform/path_checks.h"
 #include "platform/replacement_file.h"
 #include "platform/command_line.h"
 #include "platform/standard_streams.h"
@@ -84,8 +84,12 @@ int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signal
     using pictrim::platform::IsTerminal;
     pictrim::cli::TerminalNotices notices(options.answer, stdin, stdout, stderr,
                                                {IsTerminal(stdin), IsTerminal(stdout), IsTerminal(stderr)});
-    auto* worker = new pictrim::CExecThread({&notices, options.source, options.destination, nullptr, options.percent,
-                                             options.ratioIndex, options.preserveTimestamps, nullptr});
+    // Absolute before the job derives the destination's folder from it: on
+    // Windows "R:name" is in drive R's current folder, not in this one.
+    using pictrim::platform::AbsolutePath;
+    auto* worker = new pictrim::CExecThread({&notices, AbsolutePath(options.source), AbsolutePath(options.destination),
+                                             nullptr, options.percent, options.ratioIndex, options.preserveTimestamps,
+                                             nullptr});
     const auto lifetime = worker->Lifetime();
     if (!worker->CreateThread()) {
         delete worker;
@@ -125,9 +129,7 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
         State state = Destination::Examine(item.destination, pictrim::platform::IdentityOf(item.source));
         if (state == State::FolderUnusable) {
             // The run makes the folders a destination needs.
-            using pictrim::platform::PathFromUtf8, pictrim::platform::Utf8Of;
-            const std::string folder = Utf8Of(PathFromUtf8(item.destination).parent_path());
-            if (Destination::CanMakeIn(folder.empty() ? "." : folder)) state = State::Absent;
+            if (Destination::CanMakeIn(pictrim::platform::FolderOf(item.destination))) state = State::Absent;
         }
         const char* what = "";
         if (state == State::Unusable || state == State::SameAsSource || state == State::FolderUnusable) {
@@ -148,12 +150,14 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
 }
 
 int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signals) {
+    using pictrim::platform::AbsolutePath;
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> sources = options.sources;
     std::vector<BatchItem> items;
     try {
-        if (options.files0From && !pictrim::cli::ReadFiles0From(*options.files0From, sources)) {
-            Print(stderr, "pictrim-cli: cannot read %s\n", options.files0From->c_str());
+        const std::string list = options.files0From.value_or("-") == "-" ? "-" : AbsolutePath(*options.files0From);
+        if (options.files0From && !pictrim::cli::ReadFiles0From(list, sources)) {
+            Print(stderr, "pictrim-cli: cannot read %s\n", list.c_str());
             return kExitNotConverted;
         }
         items = pictrim::cli::PlanBatch(options, sources);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <new>
 #include <set>
 #include <system_error>
@@ -14,24 +13,21 @@ namespace pictrim::platform {
 
 namespace {
 
+std::string NameOf(const std::string& path) { return path.substr(path.find_last_of(kPathSeparators) + 1); }
+
 // Folder and name of a path, the folder as the file system resolves it
 // ("lnk/.." is where the link points, not where it is), the name folded to
 // lower case (ASCII: the folding every case-ignoring file system shares).
 std::pair<std::string, std::string> FoldedPlace(const std::string& path) {
-    const std::filesystem::path p = PathFromUtf8(path);
-    std::string name = Utf8Of(p.filename());
+    std::string name = NameOf(path);
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return {ComparablePath(Utf8Of(p.parent_path())), name};
+    return {ComparablePath(FolderOf(path)), name};
 }
 
 // Whether `folder` lists an entry spelled exactly `name`.
 bool Lists(const std::string& folder, const std::string& name) {
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(PathFromUtf8(folder.empty() ? "." : folder), ec), end;
-         !ec && it != end; it.increment(ec)) {
-        if (Utf8Of(it->path().filename()) == name) return true;
-    }
-    return false;
+    const FolderListing listing = ListFolder(folder);
+    return std::any_of(listing.entries.begin(), listing.entries.end(), [&](const auto& e) { return e.name == name; });
 }
 
 }  // namespace
@@ -89,8 +85,7 @@ std::optional<std::string> CommitGroup::PlacedAtLocked(const std::string& path) 
     const auto it = m_placedNames.find(FoldedPlace(path));
     if (it == m_placedNames.end()) return std::nullopt;
     const auto& [name, label] = it->second;
-    const std::filesystem::path p = PathFromUtf8(path);
-    if (name == Utf8Of(p.filename()) || !Lists(Utf8Of(p.parent_path()), name)) return std::nullopt;
+    if (name == NameOf(path) || !Lists(FolderOf(path), name)) return std::nullopt;
     return label;
 }
 
@@ -107,7 +102,7 @@ ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const 
         try {
             m_placed.emplace(file.Published(), label);
             const auto place = FoldedPlace(file.TargetPath());
-            m_placedNames.emplace(place, std::pair(Utf8Of(PathFromUtf8(file.TargetPath()).filename()), label));
+            m_placedNames.emplace(place, std::pair(NameOf(file.TargetPath()), label));
         } catch (const std::bad_alloc&) {  // in place all the same; only not known as the group's
         }
     }

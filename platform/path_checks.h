@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pictrim::platform {
 
@@ -40,5 +41,31 @@ std::optional<FileFacts> FactsOf(const std::string& path);
 // absolute, with "." and ".." and links resolved as far as the path exists,
 // and on Windows, where file names ignore case, in one case.
 std::string ComparablePath(const std::string& path);
+
+// The path as the system resolves it, where the text alone could be read
+// another way. Windows: absolute by the system's own rules, which alone
+// know that "R:name" and "R:" mean drive R's current folder, with "\"
+// between names and "." and ".." gone; "\\?\" and device paths stay as
+// given. Linux: as given.
+std::string AbsolutePath(const std::string& path);
+
+// The folder a path names its file in ("." for a bare name; a root keeps
+// its separator: "/", "C:\", "\\?\C:\", "\\server\share\"), and
+// whether it names a file at all (not "", ".", "..", a root or a bare drive).
+std::string FolderOf(const std::string& path);
+bool HasFileName(const std::string& path);
+
+// One entry of a folder as a walk sees it. A link or junction to a folder
+// is never one to walk into: a tree with a link to its own top would not end.
+struct FolderEntry {
+    std::string name;
+    bool folder = false;  // a folder itself, to walk into
+    bool file = false;    // a file, a link to one, or one that cannot be looked into
+};
+struct FolderListing {
+    std::vector<FolderEntry> entries;
+    std::string error;  // why the folder could not be listed; empty when it was
+};
+FolderListing ListFolder(const std::string& folder);
 
 }  // namespace pictrim::platform

@@ -40,6 +40,10 @@ private:
     FileTime m_mtime;
 };
 
+// The whole of a file read to its end, also a pipe or FIFO (a list of names
+// from `find -print0`); false for a folder or when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& text);
+
 // Test seam: runs before every read of an open source, so that a test can
 // change the file under the reader's feet. Empty: nothing runs.
 void SetBeforeReadHookForTesting(std::function<void()> hook);

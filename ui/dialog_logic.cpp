@@ -56,8 +56,11 @@ bool DialogLogic::PathsQualify(const std::string& src, const std::string& dst) {
 
 void DialogLogic::UpdateExecuteButton() { m_widgets.SetExecuteEnabled(!m_bJobRunning && PathsQualify(m_strSrc, m_strDst)); }
 
+// Absolute before the job derives the destination's folder from them, and
+// shown so in its notices: on Windows "R:name" is in drive R's current folder.
 JobParams DialogLogic::GatherJobParams(int ratioIndex, std::int32_t percent) const {
-    return {&m_notices, m_strSrc, m_strDst, &m_executeButton, percent, ratioIndex};
+    return {&m_notices, platform::AbsolutePath(m_strSrc), platform::AbsolutePath(m_strDst), &m_executeButton, percent,
+            ratioIndex};
 }
 
 bool DialogLogic::OnExecute(int ratioIndex, std::int32_t percent) {

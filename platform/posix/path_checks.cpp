@@ -73,6 +73,42 @@ std::optional<FileFacts> FactsOf(const std::string& path) {
     return FileFacts{StableIdentityOf(path, st), static_cast<std::uint64_t>(st.st_size), S_ISDIR(st.st_mode)};
 }
 
+std::string AbsolutePath(const std::string& path) { return path; }
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return std::string(1, '.');  // not ".": GCC 12 warns falsely (-Wrestrict)
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool HasFileName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    return !base.empty() && base != "." && base != "..";
+}
+
+FolderListing ListFolder(const std::string& folder) {
+    FolderListing listing;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ignored;
+        FolderEntry entry{it->path().filename().string()};
+        entry.folder = it->is_directory(ignored) && !it->is_symlink(ignored);
+        if (!entry.folder && !it->is_symlink(ignored)) {
+            entry.file = it->is_regular_file(ignored);
+        } else if (!entry.folder) {
+            // A link counts as what it leads to; a dangling one as nothing.
+            // One that cannot be followed is taken, so that the job says why.
+            std::error_code status;
+            const fs::file_type type = it->status(status).type();
+            entry.file = type == fs::file_type::regular || (status && type != fs::file_type::not_found);
+        }
+        listing.entries.push_back(std::move(entry));
+    }
+    if (ec) listing.error = ec.message();
+    return listing;
+}
+
 std::string ComparablePath(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code ec;

@@ -131,17 +131,6 @@ void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& s
     ::closedir(dir);  // closes dfd too
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return std::string(1, '.');  // not ".": GCC 12 warns falsely (-Wrestrict)
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool HasFileName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    return !base.empty() && base != "." && base != "..";
-}
 
 // The kernel's answer, not the mode bits: it knows about root, ACLs,
 // read-only mounts and immutable folders.

@@ -78,4 +78,18 @@ void SourceFile::Close() {
     m_fd = -1;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0) return false;
+    bool read = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    char buffer[65536];
+    for (ssize_t n = 0; read && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+        read = n > 0 || errno == EINTR;
+    }
+    ::close(fd);
+    return read;
+}
+
 }  // namespace pictrim::platform

@@ -32,17 +32,17 @@ std::uint64_t RandomBits() {
 // merely looks like one.
 std::wstring TempNameIn(const std::wstring& folder, std::uint64_t index) {
     wchar_t name[48];
-    std::swprintf(name, std::size(name), L"\\%ls%016llx-%08x", kTempPrefix, static_cast<unsigned long long>(index),
+    std::swprintf(name, std::size(name), L"%ls%016llx-%08x", kTempPrefix, static_cast<unsigned long long>(index),
                   static_cast<unsigned>(RandomBits()));
-    return folder + name;
+    return Joined(folder, name);
 }
 
 // The name a temporary file is created under, for the moment until it
 // carries its index.
 std::wstring FreshNameIn(const std::wstring& folder) {
     wchar_t name[48];
-    std::swprintf(name, std::size(name), L"\\%lsnew-%016llx", kTempPrefix, static_cast<unsigned long long>(RandomBits()));
-    return folder + name;
+    std::swprintf(name, std::size(name), L"%lsnew-%016llx", kTempPrefix, static_cast<unsigned long long>(RandomBits()));
+    return Joined(folder, name);
 }
 
 bool IsHex(const std::wstring& text) {
@@ -106,14 +106,15 @@ void RemoveAbandonedTemporaries(const std::wstring& folder, const FileIdentity& 
         if (!done.insert(IdentityOf(info)).second) return;
     }
     WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileExW((folder + L"\\" + kTempPrefix + L"*").c_str(), FindExInfoBasic, &found,
-                                             FindExSearchNameMatch, nullptr, 0);
+    const std::wstring pattern = Joined(folder, std::wstring(kTempPrefix) + L"*");
+    const HANDLE search =
+        ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::wstring name = found.cFileName;
         const auto index = IndexInTempName(name);
         if ((!index && !IsFreshName(name)) || ReplacementFile::IsSparedName(Utf8(name))) continue;
-        const FileHandle file(::CreateFileW((folder + L"\\" + name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0,
+        const FileHandle file(::CreateFileW(Joined(folder, name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};
         if (file && ::GetFileInformationByHandle(file.get(), &info) &&

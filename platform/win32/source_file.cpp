@@ -81,4 +81,18 @@ void SourceFile::Close() {
     m_fd = -1;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    const FileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // A folder opens only with backup semantics: here it does not.
+    if (!file) return false;
+    char buffer[65536];
+    DWORD n = 0;
+    BOOL read = FALSE;
+    while ((read = ::ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) && n > 0) text.append(buffer, n);
+    // A pipe ends when its writer closes it.
+    return read || ::GetLastError() == ERROR_BROKEN_PIPE;
+}
+
 }  // namespace pictrim::platform

@@ -1,6 +1,9 @@
 #include "wide_path.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "utf8_path.h"
 
 namespace pictrim::platform {
 
@@ -24,7 +27,7 @@ std::string Utf8(const std::wstring& utf16) {
     return utf8;
 }
 
-std::wstring LongPath(const std::string& utf8) {
+std::wstring FullPath(const std::string& utf8) {
     std::wstring path = Wide(utf8);
     if (path.empty()) return {};
     // Already in the system's own form: taken literally.
@@ -33,14 +36,21 @@ std::wstring LongPath(const std::string& utf8) {
         if (c == L'/') c = L'\\';
     }
     // GetFullPathNameW is the one place the relative forms ("a.bmp",
-    // "C:a.bmp", "\a.bmp", "..") are resolved: past the prefix nothing is.
+    // "C:a.bmp", "C:", "\a.bmp", "..") are resolved: past the prefix nothing
+    // is. It also leaves one "\" between names.
     DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) return {};
     std::wstring full(size, L'\0');
     size = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
     if (size == 0 || size >= full.size()) return {};
     full.resize(size);
-    if (full.rfind(L"\\\\.\\", 0) == 0) return full;           // a device: "NUL" gives "\\.\NUL"
+    return full;
+}
+
+std::wstring LongPath(const std::string& utf8) {
+    const std::wstring full = FullPath(utf8);
+    // "NUL" gives "\\.\NUL", a device, left as it is.
+    if (full.empty() || full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\\\.\\", 0) == 0) return full;
     if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
     return L"\\\\?\\" + full;
 }
@@ -64,19 +74,59 @@ std::string FinalPath(HANDLE file) {
     }
 }
 
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Past the `names` names (each ended by a separator) that start at `from`.
+std::size_t PastNames(const std::string& path, std::size_t from, int names) {
+    for (; names > 0; --names) {
+        const auto slash = path.find_first_of("\\/", from);
+        if (slash == std::string::npos) return path.size();
+        from = slash + 1;
+    }
+    return from;
+}
+
+// How much of the path is its root, which keeps its separator: "C:\",
+// "\\?\C:\", "\\server\share\", "\\?\UNC\server\share\",
+// "\\?\Volume{...}\", "\"; "C:" alone, a drive's current folder.
+std::size_t RootLength(const std::string& path) {
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) return PastNames(path, 8, 2);
+    if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\\\.\\", 0) == 0) {
+        return path.size() >= 6 && path[5] == ':' ? std::min<std::size_t>(path.size(), 7) : PastNames(path, 4, 1);
+    }
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return PastNames(path, 2, 2);
+    if (path.size() >= 2 && path[1] == ':') return path.size() >= 3 && IsSeparator(path[2]) ? 3 : 2;
+    return !path.empty() && IsSeparator(path[0]) ? 1 : 0;
+}
+
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
+    const std::size_t root = RootLength(path);
     const auto slash = path.find_last_of("\\/");
-    if (slash == std::string::npos) return std::string(1, '.');
-    // "C:\a.bmp" lives in "C:\", not in "C:", which names the current folder of drive C.
-    if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
+    if (slash == std::string::npos || slash < root) return root > 0 ? path.substr(0, root) : std::string(1, '.');
     return path.substr(0, slash);
 }
 
 bool HasFileName(const std::string& path) {
+    if (RootLength(path) >= path.size()) return false;
     const auto slash = path.find_last_of("\\/:");
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     return !base.empty() && base != "." && base != "..";
 }
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
+    return folder.empty() || folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
+}
+
+std::filesystem::path PathFromUtf8(const std::string& text) {
+    const std::wstring wide = Wide(text);
+    return wide.empty() && !text.empty() ? std::filesystem::path(L"<not UTF-8>") : std::filesystem::path(wide);
+}
+
+std::string Utf8Of(const std::filesystem::path& path) { return Utf8(path.native()); }
 
 HANDLE OpenToLookAt(const std::wstring& path, DWORD extraFlags) {
     return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

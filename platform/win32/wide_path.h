@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/path_checks.h"
+
 namespace pictrim::platform {
 
 // UTF-8 inside the program, UTF-16 at every call into Windows.
@@ -15,14 +17,17 @@ std::string Utf8(const std::wstring& utf16);
 // "\\?\UNC\") prefix that lifts the 260-character limit. Device names
 // ("\\.\NUL") are left as they are. Empty when the text is not UTF-8.
 std::wstring LongPath(const std::string& utf8);
+// The same without the prefix, as the user would write it.
+std::wstring FullPath(const std::string& utf8);
 
 // The path of an open file, as the file system spells it; UTF-8, without the
 // "\\?\" prefix.
 std::string FinalPath(HANDLE file);
 
-// The folder part and the name part, split at the last "\" or "/".
-std::string FolderOf(const std::string& path);
-bool HasFileName(const std::string& path);
+// The name in the folder with one "\" between them: a root such as
+// "\\?\C:\" ends in one already, and past "\\?\" Windows takes a doubled
+// one as it stands (a name that is empty), where Wine forgives it.
+std::wstring Joined(const std::wstring& folder, const std::wstring& name);
 
 // Opens what the path names (a folder too) only to look at it: no read or
 // write access, every kind of sharing, so that it never stands in anyone's way.
