@@ -113,7 +113,7 @@ TEST(Windows, DriveRelativePathsAndDriveRoots) {
     for (const char* folder : {"sub", "cwd"}) fs::create_directories(PathFromUtf8(dir / folder));
     wchar_t letter[] = L"Y:";
     while (letter[0] > L'D' && (::GetLogicalDrives() >> (letter[0] - L'A') & 1) != 0) --letter[0];
-    const bool mapped = ::DefineDosDeviceW(0, letter, PathFromUtf8(dir / "").c_str()) &&
+    const bool mapped = UnixName(dir / "").empty() && ::DefineDosDeviceW(0, letter, PathFromUtf8(dir / "").c_str()) &&
                         ::GetFileAttributesW((std::wstring(letter) + L"\\sub").c_str()) != INVALID_FILE_ATTRIBUTES;
     if (!mapped) ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter, nullptr);
     const std::string d = mapped ? platform::Utf8Of(letter) : "C:", current = mapped ? d + "\\sub" : dir / "sub";

@@ -37,11 +37,12 @@ std::wstring FullPath(const std::string& utf8) {
     }
     // GetFullPathNameW is the one place the relative forms ("a.bmp",
     // "C:a.bmp", "C:", "\a.bmp", "..") are resolved: past the prefix nothing
-    // is. It also leaves one "\" between names.
-    DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) return {};
-    std::wstring full(size, L'\0');
-    size = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    // is. It also leaves one "\" between names. Called once, with room for
+    // the longest path Windows has (32767 characters with the terminator):
+    // asked for the size of "C:a.bmp" first, Wine 8 writes past a buffer of
+    // its own, and given a buffer of 64 KiB or more it loses its length.
+    std::wstring full(32767, L'\0');
+    const DWORD size = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (size == 0 || size >= full.size()) return {};
     full.resize(size);
     return full;
