@@ -4,9 +4,10 @@
 # silently and checks that the registry and the folders are exactly as
 # before; then the same into a new folder chain with /D=. Then: a second
 # install elsewhere takes the first copy away, a third without /D= stays
-# where the second went, a folder the install made is kept once it holds
-# someone else's file; and while pictrim-cli.exe runs from the install
-# folder, neither an uninstall nor an install elsewhere changes anything.
+# where the second went, a copy of the folder made by hand removes only
+# itself, a folder the install made is kept once it holds someone else's
+# file; and while pictrim-cli.exe runs from the install folder, neither an
+# uninstall nor an install elsewhere changes anything.
 #
 #   tools/wine-installer-test.sh BUILD-WIN-DIR
 #
