@@ -4,9 +4,10 @@
 # silently and checks that the registry and the folders are exactly as
 # before; then the same into a new folder chain with /D=. Then: a second
 # install elsewhere takes the first copy away, a third without /D= stays
-# where the second went, a folder the install made is kept once it holds
-# someone else's file; and while pictrim-cli.exe runs from the install
-# folder, neither an uninstall nor an install elsewhere changes anything.
+# where the second went, a copy of the folder made by hand removes only
+# itself, a folder the install made is kept once it holds someone else's
+# file; and while pictrim-cli.exe runs from the install folder, neither an
+# uninstall nor an install elsewhere changes anything.
 #
 #   tools/wine-installer-test.sh BUILD-WIN-DIR
 #
@@ -67,7 +68,7 @@ install() {  # [FOLDER]; returns the installer's exit status
   wine "$installer" /S "${into[@]}"
 }
 uninstall() {  # FOLDER
-  wine "$1\\uninstall.exe" /S
+  wine "$1\\uninstall.exe" /S || fail "no uninstaller in $1 to run"
   wineserver -w  # the uninstaller runs on from a copy of itself
 }
 # Runs FOLDER's uninstaller as the installer does to remove an older copy:
@@ -132,6 +133,12 @@ install || fail "installing again failed"
 wineserver -w
 [ ! -e "$(unix "$programs")" ] || fail "an install without /D= went to $programs, not where the last one went"
 installed "$tools" "$bmp_default"
+# A copy of the folder elsewhere removes itself only, not the entry of the
+# copy installed, nor its shortcut.
+cp -r "$(unix "$tools")" "$c/Apps"
+uninstall 'C:\Apps'
+[ ! -e "$c/Apps" ] || fail "uninstalling a copy in C:\\Apps left it"
+installed "$tools" "$bmp_default"
 echo memo >"$c/ツール/メモ.txt"
 uninstall "$tools"
 [ -f "$c/ツール/メモ.txt" ] && [ ! -e "$(unix "$tools")" ] || fail "uninstalling from $tools did not keep C:\\ツール with its file alone"
@@ -156,24 +163,37 @@ until grep -q '/Pictrim/pictrim-cli\.exe$' "/proc/$cli/maps" 2>/dev/null; do
   kill -0 "$cli" 2>/dev/null || { fail "pictrim-cli.exe did not start: $(cat "$work/cli.txt")"; break; }
   sleep 0.1
 done
+# Each with the pipe closed, so that no program started on the way keeps it open.
 status=0
-uninstall_waiting "$programs" || status=$?
+uninstall_waiting "$programs" 7>&- || status=$?
 [ "$status" = 2 ] || fail "uninstalling while pictrim-cli.exe runs: exit status $status, not 2"
 installed "$programs" "$bmp_default"
 status=0
-install 'C:\Apps\Pictrim' || status=$?
+install 'C:\Apps\Pictrim' 7>&- || status=$?
 [ "$status" = 2 ] || fail "installing elsewhere while pictrim-cli.exe runs: exit status $status, not 2"
 [ ! -e "$c/Apps/Pictrim" ] || fail "installing elsewhere while pictrim-cli.exe runs made C:\\Apps\\Pictrim"
 installed "$programs" "$bmp_default"
-# As a person or a script calls it: the uninstaller returns at once and its
-# copy runs on, maybe after pictrim-cli.exe has ended. Either way, files are
-# never left without the entry to remove them, nor the entry without them.
-wine "$programs\\uninstall.exe" /S || fail "no uninstaller in $programs to run"
+# As a person or a script calls it: uninstall.exe returns at once, and its
+# copy (in ~nsuN.tmp of the temporary folder) goes on; once it has ended
+# while pictrim-cli.exe still ran, the install is whole. Where that copy is
+# not found, it may run after pictrim-cli.exe ends: then only no files
+# without the entry to remove them, and no entry without them, is sure.
+uninstaller_copy() {
+  local pid env
+  for pid in $(pgrep -f '\\~nsu[^\\]*\.tmp\\' || true); do
+    env=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ") || continue
+    [[ $'\n'$env$'\n' == *$'\n'"WINEPREFIX=$WINEPREFIX"$'\n'* ]] && return 0
+  done
+  return 1
+}
+wine "$programs\\uninstall.exe" /S 7>&- || fail "no uninstaller in $programs to run"
+seen=no
+while uninstaller_copy; do seen=yes; sleep 0.1; done
 exec 7>&-
 wait "$cli" || fail "pictrim-cli.exe failed: $(cat "$work/cli.txt")"
 wineserver -w
-left=$(ls -A "$(unix "$programs")" 2>/dev/null | wc -l)
-if [ -n "$(value "$uninstall\\Pictrim" DisplayName)" ]; then
+left=$({ find "$(unix "$programs")" -type f 2>/dev/null || true; } | wc -l)
+if [ "$seen" = yes ] || [ -n "$(value "$uninstall\\Pictrim" DisplayName)" ]; then
   installed "$programs" "$bmp_default"
   uninstall "$programs"
 elif [ "$left" -gt 0 ]; then
@@ -181,7 +201,7 @@ elif [ "$left" -gt 0 ]; then
 fi
 snapshot >"$work/after.txt"
 diff -u "$work/before.txt" "$work/after.txt" || fail "uninstalling after pictrim-cli.exe ended left the above behind"
-say "uninstalled and installed elsewhere while pictrim-cli.exe ran: $failures failure(s) so far"
+say "uninstalled (its copy seen running: $seen) and installed elsewhere while pictrim-cli.exe ran: $failures failure(s) so far"
 
 if [ "$failures" -eq 0 ]; then
   echo "wine-installer-test: 1 passed, 0 failed"
