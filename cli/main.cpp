@@ -73,6 +73,7 @@ void PrintUsage() {
         "Ctrl-C (SIGINT), SIGTERM and SIGHUP stop the work between rows: finished\n"
         "files are kept, the others left as they were. SIGPIPE and SIGXFSZ are\n"
         "ignored: a write to a closed pipe or past ulimit -f fails and is told.\n"
+        "A signal ignored when the program starts (nohup, a script's &) stays so.\n"
 #endif
         "\n"
         "Exit status: 0 every file converted (or skipped by the overwrite answer),\n"

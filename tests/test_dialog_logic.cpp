@@ -146,6 +146,14 @@ TEST(DialogLogicDrop, TakesANameEndingInBmpInAnyCase) {
     for (const auto& [name, taken] : rows) EXPECT_EQ(DialogLogic::TakesDroppedName(name), taken) << name;
 }
 
+// Blanks around a quoted path come with a careless paste; a quote inside is
+// no pair.
+TEST(DialogLogicField, AQuotedPathIsThePathInside) {
+    const std::pair<const char*, const char*> rows[] = {
+        {" \"C:\\a b.bmp\"  ", "C:\\a b.bmp"}, {"\"a\"b.bmp\"", "\"a\"b.bmp\""}, {"a b.bmp ", "a b.bmp "}, {"\"", "\""}};
+    for (const auto& [text, path] : rows) EXPECT_EQ(DialogLogic::PathInField(text), path) << text;
+}
+
 // Ending the dialog while the overwrite question is up, or while the
 // conversion runs after Yes: the job stops, the destination is as it was
 // or complete, and no temporary file stays.

@@ -19,9 +19,14 @@ DialogLogic::~DialogLogic() {
 }
 
 // No file name holds a double quote on Windows, so a pasted text wrapped in
-// one pair, with none inside, is a quoted path and never a name of its own.
+// one pair, with none inside, is a quoted path and never a name of its own;
+// blanks around the pair come with a careless paste. On Linux a name may
+// begin and end with a quote: such a file is reached by a path that does
+// not, as "./" before it or the file dialog gives.
 std::string DialogLogic::PathInField(const std::string& text) {
-    const std::string_view view(text);
+    std::string_view view(text);
+    const auto first = view.find_first_not_of(' ');
+    view = first == std::string_view::npos ? std::string_view() : view.substr(first, view.find_last_not_of(' ') + 1 - first);
     if (view.size() >= 2 && view.front() == '"' && view.find('"', 1) == view.size() - 1) {
         return std::string(view.substr(1, view.size() - 2));
     }

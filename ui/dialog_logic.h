@@ -62,7 +62,7 @@ public:
     const std::string& Destination() const { return m_strDst; }
 
     // The path a field's text stands for: itself, or the one path in a pair
-    // of double quotes.
+    // of double quotes (blanks around the pair ignored).
     static std::string PathInField(const std::string& text);
     // Whether the two paths qualify, job or no job.
     static bool PathsQualify(const std::string& src, const std::string& dst);

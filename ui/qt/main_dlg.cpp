@@ -106,7 +106,6 @@ void CMainDlg::OnChangeSrc() { m_logic->OnChangeSrc(LocalPath(m_editSrc->text())
 
 void CMainDlg::OnChangeDst() { m_logic->OnChangeDst(LocalPath(m_editDst->text())); }
 
-
 void CMainDlg::SetExecuteEnabled(bool enable) { m_btnExecute->setEnabled(enable); }
 
 bool CMainDlg::BrowseForBitmap(QString& path) {

@@ -9,7 +9,6 @@ namespace pictrim {
 
 namespace {
 
-
 std::string FieldText(HWND field) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size()))));
@@ -145,7 +144,6 @@ void CMainDlg::OnCommand(int id, int code) {
 void CMainDlg::OnChangeSrc() { m_logic.OnChangeSrc(FieldText(m_editSrc.m_hWnd)); }
 
 void CMainDlg::OnChangeDst() { m_logic.OnChangeDst(FieldText(m_editDst.m_hWnd)); }
-
 
 void CMainDlg::SetExecuteEnabled(bool enable) { EnableWindow(m_btnExecute, enable ? TRUE : FALSE); }
 

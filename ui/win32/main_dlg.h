@@ -20,7 +20,6 @@ namespace pictrim {
 // destination is left half-written.
 class CMainDlg : private DialogWidgets {
 public:
-
     explicit CMainDlg(HWND parent = nullptr);
     ~CMainDlg() override;
     CMainDlg(const CMainDlg&) = delete;
