@@ -12,15 +12,24 @@
 
 namespace pictrim {
 
+// Nothing is cleared but the pad bytes at the end of the destination rows,
+// which the kernels leave as they are: every other byte is written before
+// it is read. In a batch the heap hands back the last file's blocks, and
+// clearing them would cost as much as the conversion of a small file.
 BandBuffers BandBuffers::Allocate(const BandPlan& plan) {
     BandBuffers b;
     b.threads = BandCount(plan.bandRows, plan.SourceBandBytes() + plan.OutBandBytes());
-    b.sourceBuffer = platform::ZeroedBlock::Allocate(plan.SourceBandBytes());
-    b.outBuffer[0] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
+    b.sourceBuffer = platform::ZeroedBlock::Allocate(plan.SourceBandBytes(), false);
     b.severalBands = plan.bandRows < plan.dstHeight;
-    if (b.severalBands) b.outBuffer[1] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
+    for (int k = 0; k < (b.severalBands ? 2 : 1); ++k) {
+        b.outBuffer[k] = platform::ZeroedBlock::Allocate(plan.OutBandBytes(), false);
+        const std::size_t pixels = 3 * std::size_t{plan.dstWidth}, stride = plan.DestinationStride();
+        if (!plan.Tiled() && b.outBuffer[k])
+            for (std::uint32_t row = 0; row < plan.bandRows; ++row)
+                std::fill(b.outBuffer[k].data() + row * stride + pixels, b.outBuffer[k].data() + (row + 1) * stride, 0);
+    }
     const std::size_t sums = plan.enlarge ? 0 : b.threads * ReduceWorkElements(plan.tileColumns);
-    b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint16_t));
+    b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint16_t), false);
     return b;
 }
 

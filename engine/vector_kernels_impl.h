@@ -108,13 +108,15 @@ void ReduceRow(const std::uint8_t* rows, std::size_t stride, std::uint32_t dstWi
                std::uint8_t* out) {
     constexpr unsigned kGroup = 4 * V::kLanes;  // pixels: two vectors of sums
     constexpr unsigned kRowsAtOnce = Step <= 10 ? Step : 10;
-    // The last group's loads end at most 13 bytes past its runs and its
-    // stores 4 bytes past its pixels: two pixels left over keep both inside
-    // the row.
-    const std::size_t vectorPixels = dstWidth < 2 ? 0 : (dstWidth - 2) / kGroup * kGroup;
+    // A group's loads end at most 13 bytes past its runs and its stores 4
+    // bytes past its pixels: with two pixels left over both stay inside the
+    // row. The last group starts where it ends there, doing again some
+    // pixels of the one before, with the same result.
+    const std::size_t vectorPixels = dstWidth < kGroup + 2 ? 0 : dstWidth - 2;
     const typename V::T drop = V::Masks(kDropMask, kDropMask);
     for (unsigned first = 0; first < Step; first += kRowsAtOnce) {
-        for (std::size_t i = 0; i < vectorPixels; i += kGroup) {
+        for (std::size_t next = 0; next < vectorPixels; next += kGroup) {
+            const std::size_t i = next + kGroup <= vectorPixels ? next : vectorPixels - kGroup;
             const std::uint8_t* p = rows + first * stride + 3 * Step * i;
             std::uint16_t* s = sums + 4 * i;
             typename V::T low = RunAverages<V, Step>(p), high = RunAverages<V, Step>(p + 3 * Step * kGroup / 2);
@@ -197,19 +199,24 @@ typename V::T FloorAverage(typename V::T x, typename V::T y) {
     return V::Sub8(V::Average8(x, y), V::And(V::Xor(x, y), V::Ones8()));
 }
 
-// Source pixels a pass of the vectors covers, and how many of a row's the
-// vectors take: the last pass reads 4 bytes past its pixels, and E the
-// pixel after them, so two pixels are left over.
+// Source pixels the vectors take of a row: a pass reads 4 bytes past its
+// pixels, and E the pixel after them, so two pixels are left over. The last
+// pass starts where it ends there, doing again some pixels of the one before.
+constexpr unsigned kPass = 8;  // source pixels per lane and pass
 template <class V>
 std::size_t VectorPixels(std::uint32_t width) {
-    constexpr unsigned kPass = 8 * V::kLanes;
-    return width < 2 ? 0 : (width - 2) / kPass * kPass;
+    return width < kPass * V::kLanes + 2 ? 0 : width - 2;
+}
+template <class V>
+std::size_t PassStart(std::size_t next, std::size_t pixels) {
+    return next + kPass * V::kLanes <= pixels ? next : pixels - kPass * V::kLanes;
 }
 
 template <class V>
 void EvenRow(const std::uint8_t* a, std::uint32_t width, std::uint8_t* out) {
     const std::size_t pixels = VectorPixels<V>(width);
-    for (std::size_t x = 0; x < pixels; x += 8 * V::kLanes) {
+    for (std::size_t next = 0; next < pixels; next += kPass * V::kLanes) {
+        const std::size_t x = PassStart<V>(next, pixels);
         for (unsigned k = 0; k < 3; ++k) {
             const typename V::T w = LoadWindow<V>(a + 3 * x, k);
             V::Store(out + 6 * x + 16 * V::kLanes * k, FloorAverage<V>(Shifted<V>(w, k, kD), Shifted<V>(w, k, kE)));
@@ -226,7 +233,8 @@ void EvenRow(const std::uint8_t* a, std::uint32_t width, std::uint8_t* out) {
 template <class V>
 void OddRow(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t width, std::uint8_t* out) {
     const std::size_t pixels = VectorPixels<V>(width);
-    for (std::size_t x = 0; x < pixels; x += 8 * V::kLanes) {
+    for (std::size_t next = 0; next < pixels; next += kPass * V::kLanes) {
+        const std::size_t x = PassStart<V>(next, pixels);
         for (unsigned k = 0; k < 3; ++k) {
             const typename V::T wa = LoadWindow<V>(a + 3 * x, k), wb = LoadWindow<V>(b + 3 * x, k);
             const typename V::T h = FloorAverage<V>(wa, wb), l = V::And(V::Xor(wa, wb), V::Ones8());
