@@ -47,32 +47,38 @@ struct WalkRules {
 // to its own top would never end.
 void Walk(const std::string& folder, const std::string& relative, const WalkRules& rules, std::vector<Found>& found) {
     std::error_code ec;
-    std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
+    struct Entry {
+        std::string name;
+        bool folder, file;  // file: a regular one, as the listing tells without a look
+        bool operator<(const Entry& other) const { return name < other.name; }
+    };
+    std::vector<Entry> entries;
     for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = Utf8Of(it->path().filename());
         std::error_code ignored;
-        const bool isFolder = it->is_directory(ignored) && !it->is_symlink(ignored);
-        entries.emplace_back(name, isFolder);
+        const bool link = it->is_symlink(ignored);
+        entries.push_back({Utf8Of(it->path().filename()), !link && it->is_directory(ignored),
+                           !link && it->is_regular_file(ignored)});
     }
     if (ec) {
         found.push_back({folder, {}, "cannot read the folder: " + ec.message()});
         return;
     }
     std::sort(entries.begin(), entries.end());
-    for (const auto& [name, isFolder] : entries) {
+    for (const auto& [name, isFolder, isFile] : entries) {
         if (!isFolder && HasBmpExtension(name)) {
             // A link to a file counts as the file; a dangling one or a link
             // to a folder counts as nothing. One that cannot be followed is
             // taken, so that the job says why it cannot be read.
             std::error_code status;
-            const fs::file_type type = fs::status(PathFromUtf8(Join(folder, name)), status).type();
+            const fs::file_type type =
+                isFile ? fs::file_type::regular : fs::status(PathFromUtf8(Join(folder, name)), status).type();
             if (type == fs::file_type::regular || (status && type != fs::file_type::not_found)) {
                 found.push_back({Join(folder, name), Join(relative, name), {}});
             }
         }
     }
     if (!rules.recursive) return;
-    for (const auto& [name, isFolder] : entries) {
+    for (const auto& [name, isFolder, isFile] : entries) {
         if (isFolder && (!rules.skip || platform::IdentityOf(Join(folder, name)) != rules.skip)) {
             Walk(Join(folder, name), Join(relative, name), rules, found);
         }

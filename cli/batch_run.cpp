@@ -110,8 +110,12 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
     if (!folder.empty()) {
         std::lock_guard lock(m_folderMutex);
         std::error_code ec;
-        folderKept = platform::ReplacementFile::MakeFolders(folder) ||
-                     !std::filesystem::is_directory(platform::PathFromUtf8(folder), ec);
+        if (m_folders.count(folder) != 0) {  // there already: a thousand files go into one folder
+        } else if (platform::ReplacementFile::MakeFolders(folder)) {
+            m_folders.insert(folder);
+        } else {
+            folderKept = !std::filesystem::is_directory(platform::PathFromUtf8(folder), ec);
+        }
     }
     if (!folderKept) {
         notices.ShowNotice(notices::WriteFailure(item.destination));

@@ -45,6 +45,7 @@ private:
     std::atomic<std::size_t> m_next{0};
 
     std::mutex m_folderMutex;  // a folder is made, and flushed, by one job while the others wait
+    std::set<std::string> m_folders;  // made or found there, and flushed
     std::mutex m_mutex;
     bool m_stopping = false;
     std::set<std::shared_ptr<platform::ThreadLifetime>> m_running;
