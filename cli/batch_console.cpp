@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "platform/standard_streams.h"
-#include "platform/terminal_notices.h"
+#include "terminal_notices.h"
 
 namespace pictrim::cli {
 
 namespace {
 
-using Preset = platform::TerminalNotices::PresetAnswer;
+using Preset = cli::TerminalNotices::PresetAnswer;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
 std::string Lower(std::string text) {
@@ -26,7 +26,7 @@ std::string Lower(std::string text) {
 // characters shown as '?'. Characters past ASCII count two columns: most
 // of them (Japanese) take two, and a shorter line is harmless.
 std::string FitToColumns(const std::string& text, std::size_t columns) {
-    const std::string name = platform::ShownOnTerminal(text);
+    const std::string name = cli::ShownOnTerminal(text);
     std::vector<std::string> chars;
     std::size_t total = 0;
     for (std::size_t i = 0; i < name.size();) {
@@ -67,7 +67,7 @@ BatchConsole::BatchConsole(const CliOptions& options, std::size_t files)
 
 std::string BatchConsole::Shown(std::FILE* stream, const std::string& line) const {
     const bool terminal = stream == stdout ? m_stdoutIsTerminal : m_progress;  // m_progress: stderr is one
-    return terminal ? platform::ShownOnTerminal(line) : line;
+    return terminal ? cli::ShownOnTerminal(line) : line;
 }
 
 void BatchConsole::Print(std::FILE* stream, const std::string& line) {

@@ -37,10 +37,12 @@ BatchRun::Counts BatchRun::Run() {
         // A source may look like an abandoned temporary file of a folder
         // the run writes to; it is the run's, not litter.
         std::vector<platform::FileIdentity> sources;
+        std::vector<std::string> paths;
         for (const BatchItem& item : m_items) {
             if (item.identity) sources.push_back(*item.identity);
+            paths.push_back(item.source);
         }
-        platform::ReplacementFile::SpareFromCleanUp(sources);
+        platform::ReplacementFile::SpareFromCleanUp(sources, paths);
     }
     {
         const unsigned jobs = m_options.jobs != 0 ? m_options.jobs : std::max(1u, std::thread::hardware_concurrency());
@@ -90,6 +92,35 @@ void BatchRun::Work(platform::CommitGroup& commits) {
     }
 }
 
+// The target folder and the mirrored tree are made as they are needed, one
+// folder at a time. One that cannot be made is told by the job, which cannot
+// open the destination. One made whose parent could not be flushed is not
+// flushed again: a flush that failed once may later succeed without what it
+// lost, so nothing inside that folder is ever reported done.
+bool BatchRun::MakeFolders(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::lock_guard lock(m_folderMutex);
+    if (m_present.count(folder) != 0) return true;  // a thousand files go into one folder
+    std::vector<fs::path> missing;  // innermost first
+    std::error_code ec;
+    bool found = false;
+    for (fs::path at = platform::PathFromUtf8(folder); !at.empty(); at = at.parent_path()) {
+        if (m_unflushed.count(platform::Utf8Of(at)) != 0) return false;
+        found = found || fs::is_directory(at, ec);
+        if (!found) missing.push_back(at);
+        if (at == at.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        const std::string made = platform::Utf8Of(*it);
+        if (platform::ReplacementFile::MakeFolders(made)) continue;
+        if (!fs::is_directory(*it, ec)) return true;  // not made: the job says so
+        m_unflushed.insert(made);
+        return false;
+    }
+    m_present.insert(folder);
+    return true;
+}
+
 void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
     const BatchItem& item = m_items[index];
     m_notices[index] = std::make_unique<FileNotices>(m_console, item, commits);
@@ -101,23 +132,8 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
         return;
     }
     m_console.Started(item);
-    // The target folder and the mirrored tree are made as they are needed.
-    // One that cannot be made is told by the job, which cannot open the
-    // destination; one made but not flushed could vanish in a power cut
-    // with the files reported done inside.
     const std::string folder = platform::Utf8Of(platform::PathFromUtf8(item.destination).parent_path());
-    bool folderKept = true;
-    if (!folder.empty()) {
-        std::lock_guard lock(m_folderMutex);
-        std::error_code ec;
-        if (m_folders.count(folder) != 0) {  // there already: a thousand files go into one folder
-        } else if (platform::ReplacementFile::MakeFolders(folder)) {
-            m_folders.insert(folder);
-        } else {
-            folderKept = !std::filesystem::is_directory(platform::PathFromUtf8(folder), ec);
-        }
-    }
-    if (!folderKept) {
+    if (!folder.empty() && !MakeFolders(folder)) {
         notices.ShowNotice(notices::WriteFailure(item.destination));
         m_console.Finished(item);
         return;

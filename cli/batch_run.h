@@ -37,6 +37,9 @@ public:
 private:
     void Work(platform::CommitGroup& commits);
     void Convert(std::size_t index, platform::CommitGroup& commits);
+    // Makes the missing folders of `folder`; false when it lies in a folder
+    // made by the run that could not be made durable.
+    bool MakeFolders(const std::string& folder);
 
     const CliOptions& m_options;
     const std::vector<BatchItem>& m_items;
@@ -45,7 +48,10 @@ private:
     std::atomic<std::size_t> m_next{0};
 
     std::mutex m_folderMutex;  // a folder is made, and flushed, by one job while the others wait
-    std::set<std::string> m_folders;  // made or found there, and flushed
+    // Folders the run made whose parent could not be flushed: they may
+    // vanish in a power cut with everything in them.
+    std::set<std::string> m_unflushed;
+    std::set<std::string> m_present;  // found there or made and flushed: not looked at again
     std::mutex m_mutex;
     bool m_stopping = false;
     std::set<std::shared_ptr<platform::ThreadLifetime>> m_running;

@@ -11,7 +11,7 @@ namespace pictrim::cli {
 
 namespace {
 
-using Preset = platform::TerminalNotices::PresetAnswer;
+using Preset = cli::TerminalNotices::PresetAnswer;
 
 enum LongOnly { kYes = 256, kNo, kSuffix, kFiles0From, kHelp, kVersion };
 

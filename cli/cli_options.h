@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/terminal_notices.h"
+#include "terminal_notices.h"
 
 namespace pictrim::cli {
 
@@ -14,7 +14,7 @@ struct CliOptions {
     // a folder (-t) or under new names (--suffix).
     enum class Action { Convert, ConvertMany, Help, Version, UsageError };
     Action action = Action::UsageError;
-    platform::TerminalNotices::PresetAnswer answer = platform::TerminalNotices::PresetAnswer::None;
+    cli::TerminalNotices::PresetAnswer answer = cli::TerminalNotices::PresetAnswer::None;
     std::string source;
     std::string destination;
     std::int32_t percent = 0;

@@ -15,9 +15,10 @@
 #include "pictrim_version.h"
 #include "platform/open_failures.h"
 #include "platform/replacement_file.h"
+#include "platform/command_line.h"
 #include "platform/standard_streams.h"
 #include "platform/stop_signals.h"
-#include "platform/terminal_notices.h"
+#include "terminal_notices.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -29,7 +30,7 @@ constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 
 using pictrim::cli::BatchItem;
 using pictrim::cli::CliOptions;
-using Preset = pictrim::platform::TerminalNotices::PresetAnswer;
+using Preset = pictrim::cli::TerminalNotices::PresetAnswer;
 using pictrim::platform::Print;
 
 void PrintUsage() {
@@ -65,6 +66,15 @@ void PrintUsage() {
         "      --help               show this text\n"
         "      --version            show the version\n"
         "\n"
+#ifdef _WIN32
+        "Ctrl-C, Ctrl-Break and closing the console window stop the work between\n"
+        "rows: finished files are kept, the others left as they were.\n"
+#else
+        "Ctrl-C (SIGINT), SIGTERM and SIGHUP stop the work between rows: finished\n"
+        "files are kept, the others left as they were. SIGPIPE and SIGXFSZ are\n"
+        "ignored: a write to a closed pipe or past ulimit -f fails and is told.\n"
+#endif
+        "\n"
         "Exit status: 0 every file converted (or skipped by the overwrite answer),\n"
         "1 a file refused, failed or declined, or standard output not writable,\n"
         "2 usage error, 130 interrupted.\n");
@@ -72,7 +82,7 @@ void PrintUsage() {
 
 int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signals) {
     using pictrim::platform::IsTerminal;
-    pictrim::platform::TerminalNotices notices(options.answer, stdin, stdout, stderr,
+    pictrim::cli::TerminalNotices notices(options.answer, stdin, stdout, stderr,
                                                {IsTerminal(stdin), IsTerminal(stdout), IsTerminal(stderr)});
     auto* worker = new pictrim::CExecThread({&notices, options.source, options.destination, nullptr, options.percent,
                                              options.ratioIndex, options.preserveTimestamps, nullptr});
@@ -103,7 +113,7 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
     using State = Destination::State;
     const bool terminal = pictrim::platform::IsTerminal(stdout);
     const auto print = [terminal](const std::string& line) {
-        Print(stdout, "%s\n", (terminal ? pictrim::platform::ShownOnTerminal(line) : line).c_str());
+        Print(stdout, "%s\n", (terminal ? pictrim::cli::ShownOnTerminal(line) : line).c_str());
     };
     std::size_t convert = 0, skip = 0, refuse = 0;
     for (const BatchItem& item : items) {

@@ -41,16 +41,6 @@ CExecThread::CExecThread(JobParams params)
 
 CExecThread::~CExecThread() = default;
 
-std::uint8_t CExecThread::GetChannel(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::size_t offset,
-                                     const std::uint8_t* buffer) {
-    return pictrim::GetChannel(x, y, width, offset, buffer);
-}
-
-void CExecThread::PutChannel(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::size_t offset,
-                             std::uint8_t* buffer, int value) {
-    pictrim::PutChannel(x, y, width, offset, buffer, value);
-}
-
 bool CExecThread::InitInstance() {
     ConversionJob();
     return false;

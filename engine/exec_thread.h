@@ -24,11 +24,6 @@ public:
     // destination whole or not at all, and tells every outcome in a notice.
     void ConversionJob();
 
-    static std::uint8_t GetChannel(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::size_t offset,
-                                   const std::uint8_t* buffer);
-    static void PutChannel(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::size_t offset,
-                           std::uint8_t* buffer, int value);
-
     // 1 exactly while the job runs.
     std::atomic<std::int32_t> m_bBusy{0};
 

@@ -18,7 +18,6 @@ inline constexpr std::array<RatioEntry, 7> RatioList{{
     {"5%", 5}, {"10%", 10}, {"20%", 20}, {"25%", 25}, {"33%", 33}, {"50%", 50}, {"200%", 200},
 }};
 inline constexpr int kDefaultRatioIndex = 5;  // "50%"
-inline constexpr int kEnlargeRatioIndex = 6;  // "200%"
 
 // Reduction step by list position; the last entry enlarges instead.
 inline constexpr std::array<std::uint32_t, 6> StepTable{20, 10, 5, 4, 3, 2};

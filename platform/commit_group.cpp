@@ -14,13 +14,14 @@ namespace pictrim::platform {
 
 namespace {
 
-// Folder and name of a path, the name folded to lower case (ASCII: the
-// folding every case-ignoring file system shares).
+// Folder and name of a path, the folder as the file system resolves it
+// ("lnk/.." is where the link points, not where it is), the name folded to
+// lower case (ASCII: the folding every case-ignoring file system shares).
 std::pair<std::string, std::string> FoldedPlace(const std::string& path) {
     const std::filesystem::path p = PathFromUtf8(path);
     std::string name = Utf8Of(p.filename());
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return {Utf8Of(p.parent_path()), name};
+    return {ComparablePath(Utf8Of(p.parent_path())), name};
 }
 
 // Whether `folder` lists an entry spelled exactly `name`.
@@ -85,16 +86,16 @@ std::optional<std::string> CommitGroup::PlacedAtLocked(const std::string& path) 
     if (const auto it = m_placed.find(*there); it != m_placed.end()) return it->second;
     // A name that differs from a placed one in case only, and that the
     // folder does not hold as spelled, is that file under the folder's rules.
-    const auto [folder, folded] = FoldedPlace(path);
-    const auto it = m_placedNames.find({folder, folded});
+    const auto it = m_placedNames.find(FoldedPlace(path));
     if (it == m_placedNames.end()) return std::nullopt;
     const auto& [name, label] = it->second;
-    if (name == Utf8Of(PathFromUtf8(path).filename()) || !Lists(folder, name)) return std::nullopt;
+    const std::filesystem::path p = PathFromUtf8(path);
+    if (name == Utf8Of(p.filename()) || !Lists(Utf8Of(p.parent_path()), name)) return std::nullopt;
     return label;
 }
 
 // Under the lock from the look at the name to the record of the new file,
-// so that PlacedFor never misses a file that is already in place.
+// so that PlacedAt never misses a file that is already in place.
 ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const std::string& label) {
     std::lock_guard lock(m_placedMutex);
     // A new file takes no name that is taken: only a replacing one is looked at.

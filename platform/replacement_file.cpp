@@ -1,8 +1,12 @@
 #include "replacement_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <mutex>
 #include <set>
 #include <utility>
+
+#include "utf8_path.h"
 
 // What the destination writer is on every system; the bodies that meet the
 // system are in posix/ and win32/.
@@ -12,12 +16,24 @@ namespace {
 
 std::mutex g_spareMutex;
 std::set<FileIdentity> g_spared;  // sources of the run, whatever their names
+std::set<std::string> g_sparedNames;  // their names, in lower case
+
+std::string Folded(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    return name;
+}
 
 }  // namespace
 
-void ReplacementFile::SpareFromCleanUp(const std::vector<FileIdentity>& files) {
+void ReplacementFile::SpareFromCleanUp(const std::vector<FileIdentity>& files, const std::vector<std::string>& paths) {
     std::lock_guard lock(g_spareMutex);
     g_spared.insert(files.begin(), files.end());
+    for (const std::string& path : paths) g_sparedNames.insert(Folded(Utf8Of(PathFromUtf8(path).filename())));
+}
+
+bool ReplacementFile::IsSparedName(const std::string& name) {
+    std::lock_guard lock(g_spareMutex);
+    return g_sparedNames.count(Folded(name)) != 0;
 }
 
 bool ReplacementFile::IsSpared(const FileIdentity& file, const FileIdentity& source) {

@@ -51,12 +51,17 @@ public:
     // before the next, so that a file reported done inside cannot vanish with
     // its folder in a power cut. False when one cannot be made or flushed.
     static bool MakeFolders(const std::string& folder);
-    // The clean-up of abandoned temporary files never takes these, whatever
-    // their names: the sources of the run. Adds to those given before.
-    static void SpareFromCleanUp(const std::vector<FileIdentity>& files);
+    // The clean-up of abandoned temporary files never takes these: the
+    // sources of the run, by identity and by the names of `paths` too,
+    // since some file systems (FUSE) number a file anew once the system has
+    // forgotten it. Adds to those given before.
+    static void SpareFromCleanUp(const std::vector<FileIdentity>& files, const std::vector<std::string>& paths = {});
     // Whether the clean-up must leave `file` alone: the job's `source`, or
     // a source of the run.
     static bool IsSpared(const FileIdentity& file, const FileIdentity& source);
+    // Whether a source of the run has this name, in any folder and ignoring
+    // case: leaving a look-alike for a later run costs nothing.
+    static bool IsSparedName(const std::string& name);
 
     // A symbolic link is followed: the file it names is the one replaced.
     // Without mayReplace an existing file is never replaced, neither here

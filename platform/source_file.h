@@ -20,7 +20,6 @@ public:
     SourceFile& operator=(const SourceFile&) = delete;
 
     bool Open(const std::string& path);
-    bool IsOpen() const { return m_fd != -1; }
 
     // Reads up to count bytes from the current position; fewer only at the
     // end of the file. None on an I/O error.

@@ -3,24 +3,20 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace pictrim::platform {
 
 // What a command-line program gets from whoever started it: the standard
-// streams and its arguments.
+// streams.
 
 // Opens the null device on whichever of the standard streams a parent left
 // closed, so that no file the program opens later takes one of their
 // numbers and receives its messages (a temporary image included). Makes a
-// reader that went away (`| head`) fail writes instead of killing the
-// process in the middle of a file. On Windows the streams are binary, so
+// reader that went away (`| head`), and a file grown past the size limit
+// (`ulimit -f`), fail writes instead of killing the process in the middle
+// of a file. On Windows the streams are binary, so
 // that what is written is what arrives.
 void KeepStandardStreamsOpen();
-
-// The arguments after the program's name, in UTF-8. On Windows they are read
-// as UTF-16 from the system, not through the ANSI code page.
-std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // True when the stream is a terminal (a console window on Windows).
 bool IsTerminal(std::FILE* stream);

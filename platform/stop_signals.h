@@ -5,13 +5,13 @@
 
 namespace pictrim::platform {
 
-// Turns Ctrl-C (SIGINT) and SIGTERM into an orderly stop: the signals are
+// Turns Ctrl-C (SIGINT), SIGTERM and SIGHUP into an orderly stop: the signals are
 // taken by one thread of their own, which runs the stop handler once, so
 // that jobs stop between rows and take their temporary files with them
 // instead of the process dying in the middle of a write.
 class StopSignals {
 public:
-    // Blocks both signals in the calling thread and in every thread it
+    // Blocks the signals in the calling thread and in every thread it
     // starts afterwards: construct it before any other thread exists. Until
     // a handler is given, a signal ends the process at once with status 130:
     // nothing is being written yet.

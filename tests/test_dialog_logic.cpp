@@ -74,9 +74,16 @@ private:
 class DialogLogicTest : public testing::Test {
 protected:
     std::string Path(const std::string& name) { return platform::Utf8Of(dir.path() / platform::PathFromUtf8(name)); }
+    // A name in double quotes stands for its path in them, as Explorer's
+    // "Copy as path" gives it; `bare`: the path alone.
+    std::string Field(const std::string& name, bool bare = false) {
+        const bool quoted = name.size() > 1 && name[0] == '"';
+        const std::string path = name.empty() ? name : Path(quoted ? name.substr(1, name.size() - 2) : name);
+        return quoted && !bare ? '"' + path + '"' : path;
+    }
     void SetPaths(const std::string& src, const std::string& dst) {
-        logic.OnChangeSrc(src.empty() ? src : Path(src));
-        logic.OnChangeDst(dst.empty() ? dst : Path(dst));
+        logic.OnChangeSrc(Field(src));
+        logic.OnChangeDst(Field(dst));
     }
 
     test::TempDir dir;
@@ -97,12 +104,12 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
     std::vector<Row> rows = {
         {"", "new.bmp", false},
         {"a.bmp", "", false},
-        {"missing.bmp", "new.bmp", false},
+        {"\"missing.bmp\"", "new.bmp", false},
         {"sub", "new.bmp", true},  // the job tells what is wrong with a folder
-        {"a.bmp", "a.bmp", false},
+        {"a.bmp", "\"a.bmp\"", false},
         {"a.bmp", "sub/../a.bmp", false},
         {"a.bmp", "hard.bmp", false},
-        {"a.bmp", "new.bmp", true},
+        {"\"a.bmp\"", "\"new.bmp\"", true},
         {"a.bmp", "sub/other.bmp", true},
         {"写真.bmp", "写真.bmp", false},
         {"写真.bmp", "小さい写真.bmp", true},
@@ -120,10 +127,23 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
         SCOPED_TRACE(std::string(row.src) + " -> " + row.dst);
         SetPaths(row.src, row.dst);
         EXPECT_EQ(widgets.executeEnabled, row.enabled);
+        // The job is given the paths without their quotes.
+        EXPECT_EQ(logic.GatherJobParams(5, 50).srcPath, Field(row.src, true));
+        EXPECT_EQ(logic.GatherJobParams(5, 50).dstPath, Field(row.dst, true));
         // Either field cleared turns it off at once.
         logic.OnChangeDst("");
         EXPECT_FALSE(widgets.executeEnabled);
     }
+}
+
+// The first dropped name, as either widget set hands it over, in UTF-8.
+TEST(DialogLogicDrop, TakesANameEndingInBmpInAnyCase) {
+    const std::pair<const char*, bool> rows[] = {
+        {"/pics/Photo.BMP", true}, {"/写真/猫.bmp", true},    {"C:\\写真\\猫.Bmp", true}, {".bmp", true},
+        {"/pics/a.bmp ", false},   {"/pics/a.bmp.txt", false}, {"/pics/a.txt", false},    {"bmp", false},
+        {"", false},
+    };
+    for (const auto& [name, taken] : rows) EXPECT_EQ(DialogLogic::TakesDroppedName(name), taken) << name;
 }
 
 // Ending the dialog while the overwrite question is up, or while the

@@ -80,7 +80,8 @@ Bytes With(Bytes file, std::initializer_list<std::pair<std::size_t, std::uint32_
     return file;
 }
 
-TEST(Faults, EveryRefusalAndFailureLeavesTheFolderAsItWas) {
+// The table's rows that are made with what Windows lacks, or the others.
+void RunFaultTable(bool posixOnlyRows) {
     test::TempDir dir;
     const std::string src = dir / "src.bmp", dst = dir / "dst.bmp";
     const Bytes good = test::EncodeBmp(test::RandomPicture(19, 30, 4));
@@ -181,12 +182,7 @@ TEST(Faults, EveryRefusalAndFailureLeavesTheFolderAsItWas) {
     for (const bool replacing : {true, false}) {
         for (const Fault& f : faults) {
             SCOPED_TRACE(testing::Message() << f.name << (replacing ? ", replacing" : ", new destination"));
-#ifdef _WIN32
-            if (f.posixOnly) {
-                std::cout << "not on Windows: " << f.name << "\n";
-                continue;
-            }
-#endif
+            if (f.posixOnly != posixOnlyRows) continue;
             test::WriteFileBytes(src, f.file.value_or(good));
             if (f.sparseLength != 0) fs::resize_file(src, f.sparseLength);
             if (replacing) test::WriteFileBytes(dst, kOld);
@@ -206,6 +202,15 @@ TEST(Faults, EveryRefusalAndFailureLeavesTheFolderAsItWas) {
         }
     }
     for (const char* name : {"locked", "readonly.bmp"}) fs::permissions(dir.path() / name, fs::perms::owner_all);  // so that they can be removed
+}
+
+TEST(Faults, EveryRefusalAndFailureLeavesTheFolderAsItWas) { RunFaultTable(false); }
+
+TEST(Faults, EveryRefusalAndFailureOfPosixOnlyMakingLeavesTheFolderAsItWas) {
+#ifdef _WIN32
+    GTEST_SKIP() << "not on Windows: FIFOs, users, modes and resource limits make these rows";
+#endif
+    RunFaultTable(true);
 }
 
 }  // namespace

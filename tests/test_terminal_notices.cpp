@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/terminal_notices.h"
+#include "cli/terminal_notices.h"
 
-namespace pictrim::platform {
+namespace pictrim::cli {
 namespace {
 
 // The one-file overwrite question, answered by what is typed on the
@@ -55,4 +55,4 @@ TEST(TerminalNotices, OverwriteQuestionAsksAgainUntilTheAnswerIsClear) {
 }
 
 }  // namespace
-}  // namespace pictrim::platform
+}  // namespace pictrim::cli

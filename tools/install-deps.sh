@@ -11,6 +11,8 @@ packages=(
   xvfb xauth fonts-ipafont-gothic qt6-translations-l10n
   dpkg-dev file lintian desktop-file-utils appstream bash-completion
   dosfstools fusefat
+  # The crash-state check: pictrim-cli traced, the trace read by Python.
+  strace python3
   # Windows: the cross compiler, GoogleTest's source to build with it, Wine to run the tests
   g++-mingw-w64-x86-64-posix mingw-w64 binutils-mingw-w64-x86-64 googletest wine wine64 unzip
   # The Windows installer, and pictrim.exe driven under Wine in a virtual display.

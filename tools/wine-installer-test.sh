@@ -2,7 +2,11 @@
 # Installs Pictrim's installer silently in a fresh Wine prefix, checks the
 # files, the Start menu shortcut and the registry entries, uninstalls it
 # silently and checks that the registry and the folders are exactly as
-# before; then the same into another folder with /D=.
+# before; then the same into a new folder chain with /D=. Then: a second
+# install elsewhere takes the first copy away, a third without /D= stays
+# where the second went, a folder the install made is kept once it holds
+# someone else's file; and while pictrim-cli.exe runs from the install
+# folder, neither an uninstall nor an install elsewhere changes anything.
 #
 #   tools/wine-installer-test.sh BUILD-WIN-DIR
 #
@@ -40,50 +44,144 @@ snapshot() {
     wine reg export "$key" "Z:${work//\//\\}\\export.reg" /y >/dev/null
     iconv -f UTF-16LE -t UTF-8 "$work/export.reg" | tr -d '\r'
   done
-  (cd "$c" && find "Program Files" "Apps/Pictrim" "ProgramData/Microsoft/Windows/Start Menu" 2>/dev/null || true) | sort
+  (cd "$c" && find "Program Files" "Apps" "ツール" "ProgramData/Microsoft/Windows/Start Menu" 2>/dev/null || true) | sort
 }
-# The data of one registry value, as `reg query` prints it.
+# The data of value NAME of KEY (@: its default value), as `reg export`
+# writes it, which keeps any text (`reg query` prints ? for what its code
+# page lacks).
 value() {
-  { wine reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | head -1
+  local name=$2
+  [ "$name" = @ ] || name="\"$name\""
+  wine reg export "$1" "Z:${work//\//\\}\\value.reg" /y >/dev/null 2>&1 || return 0
+  iconv -f UTF-16LE -t UTF-8 "$work/value.reg" | tr -d '\r' |
+    awk -v n="$name=" '/^\[/ { if (seen++) exit; next } index($0, n) == 1 { print substr($0, length(n) + 1); exit }' |
+    sed -e 's/^"\(.*\)"$/\1/' -e 's/\\"/"/g' -e 's/\\\\/\\/g'
 }
-default_value() {
-  { wine reg query "$1" /ve 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *(Default) *REG_[A-Z_]* *//p' | sed 's/^(value not set)$//' | head -1
+unix() { winepath -u "$1" 2>/dev/null; }
+
+# Wine quotes an argument with a blank, and /D= and _?= must come last and
+# unquoted: so they are given word by word.
+install() {  # [FOLDER]; returns the installer's exit status
+  local -a into=()
+  [ $# -eq 0 ] || read -ra into <<<"/D=$1"
+  wine "$installer" /S "${into[@]}"
+}
+uninstall() {  # FOLDER
+  wine "$1\\uninstall.exe" /S
+  wineserver -w  # the uninstaller runs on from a copy of itself
+}
+# Runs FOLDER's uninstaller as the installer does to remove an older copy:
+# from a copy of it, with _?=, which waits for it and gives its exit status.
+uninstall_waiting() {  # FOLDER
+  local -a at
+  read -ra at <<<"_?=$1"
+  cp "$(unix "$1\\uninstall.exe")" "$work/uninstall-copy.exe"
+  wine "$work/uninstall-copy.exe" /S "${at[@]}"
 }
 
-round_trip() {  # FOLDER (Windows path) [ /D=FOLDER ]
-  local folder=$1 unix=$2
-  shift 2
-  snapshot >"$work/before.txt"
-  local bmp_default
-  bmp_default=$(default_value "$classes\\.bmp")
-
-  wine "$installer" /S "$@"
-  wineserver -w
+installed() {  # FOLDER BMP-DEFAULT: the install in FOLDER is whole, with its entries
+  local folder=$1 dir file
+  dir=$(unix "$folder")
   for file in pictrim.exe pictrim-cli.exe uninstall.exe README.md LICENSE.txt; do
-    [ -f "$unix/$file" ] || fail "$folder\\$file not installed"
+    [ -f "$dir/$file" ] || fail "$folder\\$file not installed"
   done
   [ -f "$menu/Pictrim.lnk" ] || fail "no Start menu shortcut"
   [ "$(value "$uninstall\\Pictrim" DisplayName)" = Pictrim ] || fail "no Apps & features entry"
   [ "$(value "$uninstall\\Pictrim" DisplayVersion)" = "$version" ] || fail "Apps & features: wrong version"
   [ -n "$(value "$uninstall\\Pictrim" EstimatedSize)" ] || fail "Apps & features: no size"
-  [ "$(value "$uninstall\\Pictrim" UninstallString)" = "\"$folder\\uninstall.exe\"" ] || fail "Apps & features: wrong uninstaller"
-  [ "$(default_value "$classes\\Applications\\pictrim.exe\\shell\\open\\command")" = "\"$folder\\pictrim.exe\" \"%1\"" ] ||
+  [ "$(value "$uninstall\\Pictrim" UninstallString)" = "\"$folder\\uninstall.exe\"" ] || fail "Apps & features: not the uninstaller of $folder"
+  [ "$(value "$classes\\Applications\\pictrim.exe\\shell\\open\\command" @)" = "\"$folder\\pictrim.exe\" \"%1\"" ] ||
     fail "no open command for Open with"
   wine reg query "$classes\\Applications\\pictrim.exe\\SupportedTypes" /v .bmp >/dev/null 2>&1 || fail "no SupportedTypes .bmp"
   wine reg query "$classes\\.bmp\\OpenWithProgids" /v Pictrim.bmp >/dev/null 2>&1 || fail "not in .bmp's Open with list"
-  [ "$(default_value "$classes\\.bmp")" = "$bmp_default" ] || fail "the default program for .bmp changed"
-  [ "$(wine "$folder\\pictrim-cli.exe" --version | tr -d '\r')" = "pictrim-cli $version" ] || fail "installed pictrim-cli.exe does not run"
+  [ "$(value "$classes\\.bmp" @)" = "$2" ] || fail "the default program for .bmp changed"
+}
 
-  wine "$folder\\uninstall.exe" /S
-  wineserver -w  # the uninstaller runs on from a copy of itself
+round_trip() {  # FOLDER [NEW]: installs (into FOLDER when NEW), uninstalls, nothing left
+  local folder=$1
+  snapshot >"$work/before.txt"
+  local bmp_default
+  bmp_default=$(value "$classes\\.bmp" @)
+  if [ $# -gt 1 ]; then install "$folder"; else install; fi || fail "installing into $folder failed"
+  wineserver -w
+  installed "$folder" "$bmp_default"
+  [ "$(wine "$folder\\pictrim-cli.exe" --version | tr -d '\r')" = "pictrim-cli $version" ] || fail "installed pictrim-cli.exe does not run"
+  uninstall "$folder"
   snapshot >"$work/after.txt"
   diff -u "$work/before.txt" "$work/after.txt" || fail "uninstalling left the above behind"
   say "installed into $folder and removed again: $failures failure(s) so far"
 }
 
-round_trip 'C:\Program Files\Pictrim' "$c/Program Files/Pictrim"
-# Wine quotes an argument with a blank, and /D= must come unquoted.
-round_trip 'C:\Apps\Pictrim' "$c/Apps/Pictrim" '/D=C:\Apps\Pictrim'
+programs='C:\Program Files\Pictrim'
+tools='C:\ツール\画像 変換'
+round_trip "$programs"
+round_trip "$tools" new
+
+# One copy only: an install elsewhere removes the first, one without /D=
+# goes where the last one went; the uninstaller removes the folders the
+# install made, but not one that holds someone else's file by then.
+snapshot >"$work/before.txt"
+bmp_default=$(value "$classes\\.bmp" @)
+install || fail "installing failed"
+wineserver -w
+install "$tools" || fail "installing into $tools failed"
+wineserver -w
+[ ! -e "$(unix "$programs")" ] || fail "installing into $tools left the copy in $programs"
+installed "$tools" "$bmp_default"
+install || fail "installing again failed"
+wineserver -w
+[ ! -e "$(unix "$programs")" ] || fail "an install without /D= went to $programs, not where the last one went"
+installed "$tools" "$bmp_default"
+echo memo >"$c/ツール/メモ.txt"
+uninstall "$tools"
+[ -f "$c/ツール/メモ.txt" ] && [ ! -e "$(unix "$tools")" ] || fail "uninstalling from $tools did not keep C:\\ツール with its file alone"
+rm -r "$c/ツール"
+snapshot >"$work/after.txt"
+diff -u "$work/before.txt" "$work/after.txt" || fail "installing twice and uninstalling left the above behind"
+say "installed into $programs, then into $tools, then again, removed: $failures failure(s) so far"
+
+# While pictrim-cli.exe runs from the install folder (waiting for the list
+# of names it reads from a pipe held open here), Windows, and Wine too,
+# refuse to open its file for writing or to delete it: an uninstall fails
+# with everything kept, and so does an install elsewhere.
+snapshot >"$work/before.txt"
+install || fail "installing failed"
+wineserver -w
+mkfifo "$work/names"
+wine "$programs\\pictrim-cli.exe" --files0-from - --suffix _h 50% <"$work/names" >"$work/cli.txt" 2>&1 &
+cli=$!
+exec 7>"$work/names"
+# Running, and its file locked, once Wine has mapped the program.
+until grep -q '/Pictrim/pictrim-cli\.exe$' "/proc/$cli/maps" 2>/dev/null; do
+  kill -0 "$cli" 2>/dev/null || { fail "pictrim-cli.exe did not start: $(cat "$work/cli.txt")"; break; }
+  sleep 0.1
+done
+status=0
+uninstall_waiting "$programs" || status=$?
+[ "$status" = 2 ] || fail "uninstalling while pictrim-cli.exe runs: exit status $status, not 2"
+installed "$programs" "$bmp_default"
+status=0
+install 'C:\Apps\Pictrim' || status=$?
+[ "$status" = 2 ] || fail "installing elsewhere while pictrim-cli.exe runs: exit status $status, not 2"
+[ ! -e "$c/Apps/Pictrim" ] || fail "installing elsewhere while pictrim-cli.exe runs made C:\\Apps\\Pictrim"
+installed "$programs" "$bmp_default"
+# As a person or a script calls it: the uninstaller returns at once and its
+# copy runs on, maybe after pictrim-cli.exe has ended. Either way, files are
+# never left without the entry to remove them, nor the entry without them.
+wine "$programs\\uninstall.exe" /S || fail "no uninstaller in $programs to run"
+exec 7>&-
+wait "$cli" || fail "pictrim-cli.exe failed: $(cat "$work/cli.txt")"
+wineserver -w
+left=$(ls -A "$(unix "$programs")" 2>/dev/null | wc -l)
+if [ -n "$(value "$uninstall\\Pictrim" DisplayName)" ]; then
+  installed "$programs" "$bmp_default"
+  uninstall "$programs"
+elif [ "$left" -gt 0 ]; then
+  fail "an uninstall while pictrim-cli.exe ran left files in $programs with no entry"
+fi
+snapshot >"$work/after.txt"
+diff -u "$work/before.txt" "$work/after.txt" || fail "uninstalling after pictrim-cli.exe ended left the above behind"
+say "uninstalled and installed elsewhere while pictrim-cli.exe ran: $failures failure(s) so far"
 
 if [ "$failures" -eq 0 ]; then
   echo "wine-installer-test: 1 passed, 0 failed"

@@ -1,6 +1,7 @@
 #include "dialog_logic.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "engine/exec_thread.h"
 #include "platform/path_checks.h"
@@ -17,14 +18,32 @@ DialogLogic::~DialogLogic() {
     for (const auto& lifetime : m_pThread) lifetime->WaitForEnd();
 }
 
-void DialogLogic::OnChangeSrc(std::string path) {
-    m_strSrc = std::move(path);
+// No file name holds a double quote on Windows, so a pasted text wrapped in
+// one pair, with none inside, is a quoted path and never a name of its own.
+std::string DialogLogic::PathInField(const std::string& text) {
+    const std::string_view view(text);
+    if (view.size() >= 2 && view.front() == '"' && view.find('"', 1) == view.size() - 1) {
+        return std::string(view.substr(1, view.size() - 2));
+    }
+    return text;
+}
+
+void DialogLogic::OnChangeSrc(std::string text) {
+    m_strSrc = PathInField(text);
     UpdateExecuteButton();
 }
 
-void DialogLogic::OnChangeDst(std::string path) {
-    m_strDst = std::move(path);
+void DialogLogic::OnChangeDst(std::string text) {
+    m_strDst = PathInField(text);
     UpdateExecuteButton();
+}
+
+bool DialogLogic::TakesDroppedName(std::string_view firstDropped) {
+    constexpr std::string_view kExtension = ".bmp";
+    if (firstDropped.size() < kExtension.size()) return false;
+    const std::string_view tail = firstDropped.substr(firstDropped.size() - kExtension.size());
+    return std::equal(tail.begin(), tail.end(), kExtension.begin(),
+                      [](char c, char e) { return (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) == e; });
 }
 
 bool DialogLogic::PathsQualify(const std::string& src, const std::string& dst) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/job_params.h"
@@ -35,6 +36,16 @@ public:
 // is spelled. Paths are UTF-8.
 class DialogLogic {
 public:
+    // The program's exit status when the user leaves through Exit.
+    static constexpr int kExitCode = 16;
+    // The most characters typed or pasted into a path field; a path set by
+    // the program (browsed, dropped) is taken whole.
+    static constexpr int kMaxPathChars = 512;
+
+    // Whether a drop puts this name into a path field: only the first dropped
+    // name counts, and only when it ends in ".bmp" in any letter case.
+    static bool TakesDroppedName(std::string_view firstDropped);
+
     // `notices` owns the job's notices; the job enables and disables
     // `executeButton` from its own thread, and the widget set calls
     // OnJobEnded on the user-interface thread when the job enables it.
@@ -43,14 +54,18 @@ public:
     DialogLogic(const DialogLogic&) = delete;
     DialogLogic& operator=(const DialogLogic&) = delete;
 
-    void OnChangeSrc(std::string path);
-    void OnChangeDst(std::string path);
+    // A field's text, as typed, pasted or dropped. One path in a pair of
+    // double quotes (Explorer's "Copy as path") is taken as that path.
+    void OnChangeSrc(std::string text);
+    void OnChangeDst(std::string text);
     const std::string& Source() const { return m_strSrc; }
     const std::string& Destination() const { return m_strDst; }
 
+    // The path a field's text stands for: itself, or the one path in a pair
+    // of double quotes.
+    static std::string PathInField(const std::string& text);
     // Whether the two paths qualify, job or no job.
     static bool PathsQualify(const std::string& src, const std::string& dst);
-    void UpdateExecuteButton();
 
     // The ratio list's selected index and that entry's percent.
     JobParams GatherJobParams(int ratioIndex, std::int32_t percent) const;
@@ -60,13 +75,14 @@ public:
     // The job's end, as the job's enabling of Execute reports it.
     void OnJobEnded();
 
-    bool IsJobRunning() const { return m_bJobRunning; }
     bool HasRunningJob() const;
     // Stops every running job between rows and waits for it, leaving its
     // destination as it was. For every way the dialog ends.
     void StopRunningJobs();
 
 private:
+    void UpdateExecuteButton();
+
     DialogWidgets& m_widgets;
     platform::NoticeOwner& m_notices;
     platform::Window& m_executeButton;

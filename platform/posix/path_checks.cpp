@@ -41,11 +41,13 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
-// The path, absolute, each name as its folder lists it: the name itself
-// when listed so, else the first entry that differs from it in case only.
+// The path, resolved through the file system (a ".." after a link leaves
+// the link's target, not the link's folder), each name as its folder lists
+// it: the name itself when listed so, else the first entry that differs
+// from it in case only.
 std::string ListedSpelling(const std::string& path) {
     std::error_code ec;
-    const fs::path whole = fs::absolute(path, ec).lexically_normal();
+    const fs::path whole = fs::canonical(path, ec);
     if (ec) return path;
     fs::path spelled = whole.root_path();
     for (const fs::path& part : whole.relative_path()) {

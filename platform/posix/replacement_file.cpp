@@ -95,9 +95,9 @@ bool IsAbandonedTemporary(const char* name, const struct stat& st) {
 // leaves that file behind; a later run in the folder removes it. Only a
 // file IsAbandonedTemporary recognises is taken, only when no writer holds
 // its lock (a live one is locked before it gets a lasting name), and never
-// a source of this run or this job's `source`. Once per folder and
-// process: a folder of thousands of files is listed once, not once per file,
-// and opened once per spelling.
+// a source of this run or this job's `source` (the job holds it open, so
+// its number lasts). Once per folder and process: a folder of thousands of
+// files is listed once, not once per file, and opened once per spelling.
 void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& source) {
     static std::mutex mutex;
     static std::set<FileIdentity> done;
@@ -124,7 +124,10 @@ void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& s
         return;
     }
     while (const dirent* entry = ::readdir(dir)) {
-        if (std::strncmp(entry->d_name, kTempPrefix, kPrefixLength) != 0) continue;
+        if (std::strncmp(entry->d_name, kTempPrefix, kPrefixLength) != 0 ||
+            ReplacementFile::IsSparedName(entry->d_name)) {
+            continue;
+        }
         const int fd = ::openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         bool spared = true;

@@ -19,10 +19,9 @@ void KeepStandardStreamsOpen() {
         if (null >= 0 && null != fd) ::close(null);
     }
     ::signal(SIGPIPE, SIG_IGN);
-}
-
-std::vector<std::string> CommandLineArguments(int argc, char** argv) {
-    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+    // A file past `ulimit -f` then fails its write (EFBIG), which is told
+    // for that file, instead of the whole batch dying without a word.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }

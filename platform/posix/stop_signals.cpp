@@ -22,11 +22,16 @@ namespace {
 
 constexpr int kInterruptedStatus = 128 + SIGINT;
 
+// SIGHUP: the terminal closed; what is finished is kept all the same. A
+// signal the parent set to be ignored (nohup, a script's `&` for SIGINT)
+// stays ignored: taken over, it would stop what was meant to go on.
 sigset_t StopSet() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) != 0 || action.sa_handler != SIG_IGN) sigaddset(&set, signal);
+    }
     return set;
 }
 
@@ -37,8 +42,7 @@ StopSignals::StopSignals() : m_state(std::make_shared<State>()) {
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     try {
         // Detached: it waits for signals until the process ends.
-        std::thread([state = m_state] {
-            const sigset_t set = StopSet();
+        std::thread([state = m_state, set] {
             for (;;) {
                 int signal = 0;
                 if (::sigwait(&set, &signal) != 0 || state->received.exchange(true)) continue;

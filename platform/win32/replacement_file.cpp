@@ -112,7 +112,7 @@ void RemoveAbandonedTemporaries(const std::wstring& folder, const FileIdentity& 
     do {
         const std::wstring name = found.cFileName;
         const auto index = IndexInTempName(name);
-        if (!index && !IsFreshName(name)) continue;
+        if ((!index && !IsFreshName(name)) || ReplacementFile::IsSparedName(Utf8(name))) continue;
         const FileHandle file(::CreateFileW((folder + L"\\" + name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};

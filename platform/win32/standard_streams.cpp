@@ -3,10 +3,9 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-// after windows.h, which it needs
-#include <shellapi.h>
 
 #include <cstdarg>
+#include <string>
 
 #include "wide_path.h"
 
@@ -32,15 +31,6 @@ void KeepStandardStreamsOpen() {
             ::SetConsoleMode(HandleOf(stream), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
         }
     }
-}
-
-std::vector<std::string> CommandLineArguments(int, char**) {
-    int count = 0;
-    wchar_t** args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::string> utf8;
-    for (int i = 1; args != nullptr && i < count; ++i) utf8.push_back(Utf8(args[i]));
-    ::LocalFree(args);
-    return utf8;
 }
 
 bool IsTerminal(std::FILE* stream) {

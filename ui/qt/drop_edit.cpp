@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/zeroed_block.h"
+#include "ui/dialog_logic.h"
 
 namespace pictrim {
 
@@ -57,7 +58,7 @@ void CDropEdit::OnDropFiles(const QMimeData* data) {
     }
     std::memcpy(block.data(), encoded.constData(), encoded.size());
     const QString name = QFile::decodeName(reinterpret_cast<const char*>(block.data()));
-    if (name.toLower().right(4) == QLatin1String(".bmp")) setText(name);
+    if (DialogLogic::TakesDroppedName(name.toStdString())) setText(name);
     setAcceptDrops(true);
 }
 

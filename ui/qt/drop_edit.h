@@ -2,7 +2,7 @@
 
 #include <QLineEdit>
 
-#include "platform/qt/qt_notice_owner.h"
+#include "ui/qt/qt_notice_owner.h"
 
 class QMimeData;
 
@@ -28,7 +28,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    platform::QtNoticeOwner m_notices{this};
+    ui::QtNoticeOwner m_notices{this};
 };
 
 }  // namespace pictrim

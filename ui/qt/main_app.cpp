@@ -1,21 +1,21 @@
 #include "main_app.h"
 
 #include "main_dlg.h"
-#include "platform/qt/qt_translations.h"
-#include "platform/qt/quit.h"
-#include "platform/qt/template_font.h"
+#include "ui/qt/qt_translations.h"
+#include "ui/qt/quit.h"
+#include "ui/qt/template_font.h"
 
 namespace pictrim {
 
 bool CMainApp::InitInstance() {
-    platform::MapTemplateFonts();
-    platform::InstallQtJapanese();
+    ui::MapTemplateFonts();
+    ui::InstallQtJapanese();
     CMainDlg dlg;
     if (!m_strSourceFile.isEmpty()) dlg.OpenSourceFile(m_strSourceFile);
     dlg.exec();
     return false;
 }
 
-int CMainApp::ExitCode() const { return platform::QuitCode(); }
+int CMainApp::ExitCode() const { return ui::QuitCode(); }
 
 }  // namespace pictrim

@@ -12,14 +12,12 @@
 
 #include "drop_edit.h"
 #include "engine/ratio.h"
-#include "platform/qt/quit.h"
+#include "ui/qt/quit.h"
 #include "ui_main_dlg.h"
 
 namespace pictrim {
 
 namespace {
-
-constexpr int kMaxPathChars = 512;
 
 // Limits what is typed or pasted, as an edit control's text limit does;
 // paths set by the program (browsed, dropped) are taken whole.
@@ -27,7 +25,7 @@ class MaxCharsValidator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
-        return input.size() <= kMaxPathChars ? Acceptable : Invalid;
+        return input.size() <= DialogLogic::kMaxPathChars ? Acceptable : Invalid;
     }
 };
 
@@ -35,7 +33,7 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 }  // namespace
 
-CMainDlg::CMainDlg(QWidget* parent, platform::FileChooser* chooser)
+CMainDlg::CMainDlg(QWidget* parent, ui::FileChooser* chooser)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::CMainDlg>()),
       m_hIcon(),
@@ -55,7 +53,7 @@ void CMainDlg::DoDataExchange() {
     m_editSrc = m_ui->IDC_SRC_EDIT;
     // The job's own enabling of Execute at its end means "the job is over":
     // the dialog's rule decides on the fields as they are then.
-    m_executeWindow = std::make_unique<platform::QtWindow>(m_btnExecute, [this](bool enable) {
+    m_executeWindow = std::make_unique<ui::QtWindow>(m_btnExecute, [this](bool enable) {
         if (enable) m_logic->OnJobEnded();
     });
     m_logic = std::make_unique<DialogLogic>(static_cast<DialogWidgets&>(*this), m_notices, *m_executeWindow);
@@ -108,7 +106,6 @@ void CMainDlg::OnChangeSrc() { m_logic->OnChangeSrc(LocalPath(m_editSrc->text())
 
 void CMainDlg::OnChangeDst() { m_logic->OnChangeDst(LocalPath(m_editDst->text())); }
 
-void CMainDlg::UpdateExecuteButton() { m_logic->UpdateExecuteButton(); }
 
 void CMainDlg::SetExecuteEnabled(bool enable) { m_btnExecute->setEnabled(enable); }
 
@@ -120,22 +117,17 @@ bool CMainDlg::BrowseForBitmap(QString& path) {
 }
 
 void CMainDlg::OnBrowseSrc() {
-    QString path = m_editSrc->text();
+    QString path = QFile::decodeName(DialogLogic::PathInField(LocalPath(m_editSrc->text())).c_str());
     if (BrowseForBitmap(path)) m_editSrc->setText(path);
 }
 
 void CMainDlg::OnBrowseDst() {
     // The source's name is proposed: the destination usually sits beside it.
-    QString path = m_editSrc->text();
+    QString path = QFile::decodeName(DialogLogic::PathInField(LocalPath(m_editSrc->text())).c_str());
     if (BrowseForBitmap(path)) m_editDst->setText(path);
 }
 
 void CMainDlg::OpenSourceFile(const QString& path) { m_editSrc->setText(path); }
-
-JobParams CMainDlg::GatherJobParams() {
-    const int index = m_cbRatio->currentIndex();
-    return m_logic->GatherJobParams(index, m_cbRatio->itemData(index).toInt());
-}
 
 void CMainDlg::OnExecute() {
     const int index = m_cbRatio->currentIndex();
@@ -162,7 +154,7 @@ void CMainDlg::StopRunningJobs() { m_logic->StopRunningJobs(); }
 
 void CMainDlg::OnExit() {
     StopRunningJobs();
-    platform::PostQuitMessage(kExitCode);
+    ui::PostQuitMessage(DialogLogic::kExitCode);
 }
 
 void CMainDlg::reject() {

@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "engine/job_params.h"
-#include "platform/qt/file_chooser.h"
-#include "platform/qt/qt_notice_owner.h"
-#include "platform/qt/qt_window.h"
+#include "ui/qt/file_chooser.h"
+#include "ui/qt/qt_notice_owner.h"
+#include "ui/qt/qt_window.h"
 #include "ui/dialog_logic.h"
 
 class QComboBox;
@@ -32,19 +32,15 @@ class CMainDlg : public QDialog, private DialogWidgets {
     Q_OBJECT
 
 public:
-    static constexpr int kExitCode = 16;
-
     // The chooser replaces the platform's file dialog (tests); null for the
     // real one.
-    explicit CMainDlg(QWidget* parent = nullptr, platform::FileChooser* chooser = nullptr);
+    explicit CMainDlg(QWidget* parent = nullptr, ui::FileChooser* chooser = nullptr);
     ~CMainDlg() override;
     Q_DISABLE_COPY_MOVE(CMainDlg)
 
-    JobParams GatherJobParams();
     bool BrowseForBitmap(QString& path);
     // The file the program was opened on, taken as if typed into the source field.
     void OpenSourceFile(const QString& path);
-    void UpdateExecuteButton();
     bool HasRunningJob() const;
 
 protected:
@@ -73,10 +69,10 @@ private:
     CDropEdit* m_editSrc = nullptr;
     QIcon m_hIcon;
 
-    platform::QtNoticeOwner m_notices{this};
-    std::unique_ptr<platform::QtWindow> m_executeWindow;
-    platform::QtFileChooser m_platformChooser;
-    platform::FileChooser* m_chooser;
+    ui::QtNoticeOwner m_notices{this};
+    std::unique_ptr<ui::QtWindow> m_executeWindow;
+    ui::QtFileChooser m_platformChooser;
+    ui::FileChooser* m_chooser;
     std::unique_ptr<DialogLogic> m_logic;
 };
 

@@ -5,6 +5,9 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/win32/wide_path.h"
+#include "ui/dialog_logic.h"
+
 namespace pictrim {
 
 namespace {
@@ -33,7 +36,6 @@ LRESULT CALLBACK CDropEdit::WindowProc(HWND hWnd, UINT message, WPARAM wParam, L
 
 void CDropEdit::OnDropFiles(HDROP drop) {
     DragAcceptFiles(m_hWnd, FALSE);  // one drop at a time
-    DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);  // only the first file counts
     const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
     const SIZE_T needed = (SIZE_T{length} + 1) * sizeof(wchar_t);
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, needed);
@@ -51,10 +53,8 @@ void CDropEdit::OnDropFiles(HDROP drop) {
     }
     auto* name = static_cast<wchar_t*>(GlobalLock(block));
     DragQueryFileW(drop, 0, name, length + 1);
-    std::wstring lower(name);
-    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
-    const bool bitmap = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, L".bmp") == 0;
-    if (bitmap) SetWindowTextW(m_hWnd, name);  // as dropped, in its own letter case
+    // As dropped, in its own letter case.
+    if (DialogLogic::TakesDroppedName(platform::Utf8(name))) SetWindowTextW(m_hWnd, name);
     GlobalUnlock(block);
     GlobalFree(block);
     DragAcceptFiles(m_hWnd, TRUE);

@@ -1,7 +1,7 @@
 #include "main_dlg.h"
 
 #include "engine/ratio.h"
-#include "platform/win32/file_dialog.h"
+#include "ui/win32/file_dialog.h"
 #include "platform/win32/wide_path.h"
 #include "resource.h"
 
@@ -9,7 +9,6 @@ namespace pictrim {
 
 namespace {
 
-constexpr int kMaxPathChars = 512;
 
 std::string FieldText(HWND field) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
@@ -71,10 +70,10 @@ INT_PTR CMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (!OnSetCursor(reinterpret_cast<HWND>(wParam), static_cast<short>(LOWORD(lParam)))) return FALSE;
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
         return TRUE;
-    case platform::WindowNotices::kShowNoticeMessage:
+    case ui::WindowNotices::kShowNoticeMessage:
         m_notices.ShowPending();
         return TRUE;
-    case platform::PostedWindow::kEnableMessage:
+    case ui::PostedWindow::kEnableMessage:
         // The job's own enabling of Execute at its end means "the job is
         // over": the rule decides on the fields as they are then.
         if (wParam != FALSE) m_logic.OnJobEnded();
@@ -92,8 +91,8 @@ void CMainDlg::DoDataExchange() {
     m_btnExecute = GetDlgItem(m_hWnd, IDC_EXECUTE);
     m_editDst.SubclassWindow(GetDlgItem(m_hWnd, IDC_DST_EDIT));
     m_editSrc.SubclassWindow(GetDlgItem(m_hWnd, IDC_SRC_EDIT));
-    SendMessageW(m_editSrc.m_hWnd, EM_LIMITTEXT, kMaxPathChars, 0);
-    SendMessageW(m_editDst.m_hWnd, EM_LIMITTEXT, kMaxPathChars, 0);
+    SendMessageW(m_editSrc.m_hWnd, EM_LIMITTEXT, DialogLogic::kMaxPathChars, 0);
+    SendMessageW(m_editDst.m_hWnd, EM_LIMITTEXT, DialogLogic::kMaxPathChars, 0);
 }
 
 BOOL CMainDlg::OnInitDialog() {
@@ -147,25 +146,24 @@ void CMainDlg::OnChangeSrc() { m_logic.OnChangeSrc(FieldText(m_editSrc.m_hWnd));
 
 void CMainDlg::OnChangeDst() { m_logic.OnChangeDst(FieldText(m_editDst.m_hWnd)); }
 
-void CMainDlg::UpdateExecuteButton() { m_logic.UpdateExecuteButton(); }
 
 void CMainDlg::SetExecuteEnabled(bool enable) { EnableWindow(m_btnExecute, enable ? TRUE : FALSE); }
 
 bool CMainDlg::BrowseForBitmap(std::string& path) {
-    const std::optional<std::string> chosen = platform::ChooseBitmap(m_hWnd, path);
+    const std::optional<std::string> chosen = ui::ChooseBitmap(m_hWnd, path);
     if (!chosen) return false;
     path = *chosen;
     return true;
 }
 
 void CMainDlg::OnBrowseSrc() {
-    std::string path = FieldText(m_editSrc.m_hWnd);
+    std::string path = DialogLogic::PathInField(FieldText(m_editSrc.m_hWnd));
     if (BrowseForBitmap(path)) SetWindowTextW(m_editSrc.m_hWnd, platform::Wide(path).c_str());
 }
 
 void CMainDlg::OnBrowseDst() {
     // The source's name is proposed: the destination usually sits beside it.
-    std::string path = FieldText(m_editSrc.m_hWnd);
+    std::string path = DialogLogic::PathInField(FieldText(m_editSrc.m_hWnd));
     if (BrowseForBitmap(path)) SetWindowTextW(m_editDst.m_hWnd, platform::Wide(path).c_str());
 }
 
@@ -216,9 +214,9 @@ bool CMainDlg::HasRunningJob() const { return m_logic.HasRunningJob(); }
 
 void CMainDlg::OnExit() {
     m_logic.StopRunningJobs();
-    m_nExitCode = kExitCode;
-    PostQuitMessage(kExitCode);
-    End(kExitCode);
+    m_nExitCode = DialogLogic::kExitCode;
+    PostQuitMessage(DialogLogic::kExitCode);
+    End(DialogLogic::kExitCode);
 }
 
 void CMainDlg::OnClose() {

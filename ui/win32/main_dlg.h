@@ -6,8 +6,8 @@
 
 #include "drop_edit.h"
 #include "engine/job_params.h"
-#include "platform/win32/posted_window.h"
-#include "platform/win32/window_notices.h"
+#include "ui/win32/posted_window.h"
+#include "ui/win32/window_notices.h"
 #include "ui/dialog_logic.h"
 
 namespace pictrim {
@@ -20,7 +20,6 @@ namespace pictrim {
 // destination is left half-written.
 class CMainDlg : private DialogWidgets {
 public:
-    static constexpr int kExitCode = 16;
 
     explicit CMainDlg(HWND parent = nullptr);
     ~CMainDlg() override;
@@ -37,7 +36,6 @@ public:
 
     JobParams GatherJobParams();
     bool BrowseForBitmap(std::string& path);
-    void UpdateExecuteButton();
     bool HasRunningJob() const;
     // The code the dialog ended with: 16 from Exit, 0 otherwise.
     int ExitCode() const { return m_nExitCode; }
@@ -76,8 +74,8 @@ private:
     bool m_bBusy = false;
     int m_nExitCode = 0;
 
-    platform::WindowNotices m_notices;
-    platform::PostedWindow m_executeWindow;
+    ui::WindowNotices m_notices;
+    ui::PostedWindow m_executeWindow;
     DialogLogic m_logic{*this, m_notices, m_executeWindow};
 };
 

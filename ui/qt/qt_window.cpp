@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 QtWindow::QtWindow(QWidget* widget, std::function<void(bool)> apply) : m_widget(widget), m_apply(std::move(apply)) {
     if (!m_apply) m_apply = [widget](bool enable) { widget->setEnabled(enable); };
@@ -14,4 +14,4 @@ void QtWindow::EnableWindow(bool enable) {
     QMetaObject::invokeMethod(widget, [apply = m_apply, enable] { apply(enable); }, Qt::AutoConnection);
 }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <string>
 
-#include "standard_streams.h"
+#include "platform/standard_streams.h"
 
-namespace pictrim::platform {
+namespace pictrim::cli {
 
 std::string ShownOnTerminal(const std::string& text) {
     std::string shown;
@@ -35,7 +35,7 @@ std::string TerminalNotices::Line(const Notice& notice, std::FILE* stream) const
 NoticeAnswer TerminalNotices::ShowNotice(const Notice& notice) {
     if (notice.buttons == NoticeButtons::YesNo) return Ask(notice);
     std::FILE* stream = notice.kind == NoticeKind::Completion ? m_out : m_err;
-    Print(stream, "%s\n", Line(notice, stream).c_str());
+    platform::Print(stream, "%s\n", Line(notice, stream).c_str());
     std::fflush(stream);
     if (notice.kind == NoticeKind::Completion) m_completionShown = true;
     return NoticeAnswer::Ok;
@@ -47,11 +47,11 @@ NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
     if (m_preset == PresetAnswer::None && m_terminals.in) {
         // A typo is asked about again: it must not decide, either way.
         for (;;) {
-            Print(m_err, "%s [y/N] ", Line(notice, m_err).c_str());
+            platform::Print(m_err, "%s [y/N] ", Line(notice, m_err).c_str());
             std::fflush(m_err);
             const std::optional<std::string> line = m_question.ReadLine();
             if (!line) {
-                Print(m_err, "\n");  // Ctrl-D or Ctrl-C: end the prompt's line
+                platform::Print(m_err, "\n");  // Ctrl-D or Ctrl-C: end the prompt's line
                 return NoticeAnswer::No;
             }
             const auto first = line->find_first_not_of(" \t");
@@ -62,19 +62,19 @@ NoticeAnswer TerminalNotices::Ask(const Notice& notice) {
             if (answer.empty() || answer == "n" || answer == "no") return NoticeAnswer::No;
         }
     }
-    Print(m_err, "%s\n", Line(notice, m_err).c_str());
+    platform::Print(m_err, "%s\n", Line(notice, m_err).c_str());
     switch (m_preset) {
     case PresetAnswer::Yes:
-        Print(m_err, "pictrim-cli: answered yes (--yes)\n");
+        platform::Print(m_err, "pictrim-cli: answered yes (--yes)\n");
         return NoticeAnswer::Yes;
     case PresetAnswer::No:
-        Print(m_err, "pictrim-cli: answered no (--no)\n");
+        platform::Print(m_err, "pictrim-cli: answered no (--no)\n");
         return NoticeAnswer::No;
     case PresetAnswer::None:
         break;
     }
-    Print(m_err, "pictrim-cli: declined: no terminal to ask on; pass --yes to overwrite or --no to keep\n");
+    platform::Print(m_err, "pictrim-cli: declined: no terminal to ask on; pass --yes to overwrite or --no to keep\n");
     return NoticeAnswer::No;
 }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::cli

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 // Asks the user for a bitmap file's path; none when cancelled.
 class FileChooser {
@@ -22,4 +22,4 @@ public:
     std::optional<QString> ChooseBitmap(QWidget* owner, const QString& proposed) override;
 };
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 namespace {
 std::atomic<int> g_quitCode{0};
@@ -17,4 +17,4 @@ void PostQuitMessage(int exitCode) {
 
 int QuitCode() { return g_quitCode; }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 // Makes everything Qt draws itself (the file dialog and its type names, the
 // message boxes' buttons and their Y/N shortcuts, the edit fields' context
@@ -11,4 +11,4 @@ namespace pictrim::platform {
 // application; later calls change nothing.
 bool InstallQtJapanese();
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

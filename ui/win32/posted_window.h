@@ -4,13 +4,13 @@
 
 #include "platform/window.h"
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 // A control that a worker enables and disables through a message posted to
 // the window that owns it (wParam: TRUE to enable), where the owner decides
 // what it means. Posting never waits, so a worker never waits for a
 // window that is busy or gone.
-class PostedWindow : public Window {
+class PostedWindow : public platform::Window {
 public:
     static constexpr UINT kEnableMessage = WM_APP + 2;
 
@@ -23,4 +23,4 @@ private:
     HWND m_owner = nullptr;
 };
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

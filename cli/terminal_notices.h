@@ -3,10 +3,18 @@
 #include <cstdio>
 #include <string>
 
-#include "notice.h"
-#include "terminal_question.h"
+#include "platform/notice.h"
+#include "platform/terminal_question.h"
 
-namespace pictrim::platform {
+namespace pictrim::cli {
+
+using platform::Notice;
+using platform::NoticeAnswer;
+using platform::NoticeButtons;
+using platform::NoticeIcon;
+using platform::NoticeKind;
+using platform::NoticeOwner;
+using platform::TerminalQuestion;
 
 // The text as it may reach a terminal: control characters (C0, DEL, C1),
 // which a file name may hold and which would steer the terminal, shown as
@@ -46,4 +54,4 @@ private:
     TerminalQuestion m_question;
 };
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::cli

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 // Ends the running modal loops and the application with an exit code.
 void PostQuitMessage(int exitCode);
@@ -8,4 +8,4 @@ void PostQuitMessage(int exitCode);
 // The code given to the last PostQuitMessage; 0 when there was none.
 int QuitCode();
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 namespace {
 
@@ -50,4 +50,4 @@ bool InstallQtJapanese() {
     return true;
 }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "wide_path.h"
+#include "platform/win32/wide_path.h"
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 std::optional<std::string> ChooseBitmap(HWND owner, const std::string& proposed) {
     // Room for any path Windows can name.
@@ -27,15 +27,15 @@ std::optional<std::string> ChooseBitmap(HWND owner, const std::string& proposed)
         ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER;
         return GetOpenFileNameW(&ofn) != FALSE;
     };
-    std::wstring start = Wide(proposed);
+    std::wstring start = platform::Wide(proposed);
     for (wchar_t& c : start) {
         if (c == L'/') c = L'\\';
     }
-    if (ask(start)) return Utf8(name.data());
+    if (ask(start)) return platform::Utf8(name.data());
     // A proposed name the dialog cannot start from (a character a file name
     // may not hold) would leave the user without a dialog: start empty.
-    if (CommDlgExtendedError() == FNERR_INVALIDFILENAME && ask(std::wstring())) return Utf8(name.data());
+    if (CommDlgExtendedError() == FNERR_INVALIDFILENAME && ask(std::wstring())) return platform::Utf8(name.data());
     return std::nullopt;
 }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

@@ -17,7 +17,7 @@
 
 #include <algorithm>
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 namespace {
 
@@ -137,4 +137,4 @@ std::optional<QString> QtFileChooser::ChooseBitmap(QWidget* owner, const QString
     return dialog.selectedFiles().constFirst();
 }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui

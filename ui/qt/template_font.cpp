@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace pictrim::platform {
+namespace pictrim::ui {
 
 void MapTemplateFonts() {
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
@@ -12,4 +12,4 @@ void MapTemplateFonts() {
                                 QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
 }
 
-}  // namespace pictrim::platform
+}  // namespace pictrim::ui
