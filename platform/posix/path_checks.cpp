@@ -95,6 +95,10 @@ std::string ComparablePath(const std::string& path) {
     static std::map<fs::path, fs::path> folders;
     std::error_code ec;
     const fs::path whole = fs::absolute(path, ec);
+    if (!ec) {  // a folder met before as a file's
+        std::lock_guard lock(mutex);
+        if (const auto it = folders.find(whole); it != folders.end()) return it->second.string();
+    }
     const fs::path name = whole.filename();
     struct stat st {};
     const bool plainName = !ec && !name.empty() && name != "." && name != ".." &&
