@@ -1,9 +1,16 @@
 #!/usr/bin/env python3
-"""Whole-process benchmark of pictrim-cli against copying the file with cat
+"""Whole-process benchmark of pictrim-cli at every ratio against two floors
 and, where installed, Pillow and ImageMagick. Runs alternate between the
 commands; prints medians of wall time and peak memory, and ratios.
 
-    python3 bench/bench.py [--cli build/cli/pictrim-cli] [--runs 5] [--dir DIR]
+The floors: copying a file as large as the source (or, at 200 %, as the
+result) with cat; and a safe durable replace, which reads the source,
+writes as many bytes as the result to a new file in the destination's
+folder (dd, 4 MiB at a time), flushes it, renames it over the destination
+and flushes the folder (what pictrim-cli does, without the picture). Give --dir a folder on the
+file system to measure (ext4, tmpfs, ...).
+
+    python3 bench/bench.py [--cli build/cli/pictrim-cli] [--runs 5] [--dir DIR] [--ratios 50,200]
     python3 bench/bench.py --batch [--runs 5] [--dir DIR] [--wine-cli build-win/cli/pictrim-cli.exe]
 
 --batch times a folder of 1000 files of 640 x 480 at 50 % instead: the batch
@@ -80,6 +87,9 @@ def scenario(name, commands, runs, base_label="cat copy"):
     results = {label: ([], []) for label, _ in commands}
     for _ in range(runs):
         for label, argv in commands:
+            # Each command starts with nothing of the one before left to write
+            # back, which would slow the flushes of whichever comes next.
+            os.sync()
             wall, mem = run_once(argv, shell=isinstance(argv, str))
             results[label][0].append(wall)
             results[label][1].append(mem)
@@ -137,9 +147,9 @@ def batch(cli, work, runs, wine_cli=None):
     pillow = pillow_python()
     if pillow:
         commands.append(("Pillow loop reduce(2)", [pillow, "-c", PILLOW_LOOP, src, out("pillow")]))
-    if shutil.which("mogrify"):
+    if shutil.which("mogrify-im6.q16"):
         os.makedirs(out("magick"), exist_ok=True)
-        commands.append(("mogrify -scale 50%", f"mogrify -path '{out('magick')}' -scale 50% '{src}'/*.bmp"))
+        commands.append(("mogrify -scale 50%", f"mogrify-im6.q16 -path '{out('magick')}' -scale 50% '{src}'/*.bmp"))
     r = scenario("1000 files of 640 x 480 at 50 %", commands, runs, base_label="floor")
     mine = r["pictrim-cli -t (batch)"]
     print(f"\n  pictrim / floor = {mine / r['floor']:.2f}", end="")
@@ -156,6 +166,8 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--dir", default=None, help="where to keep the sources (default: a temporary folder)")
     parser.add_argument("--sizes", action="store_true", help="also print the cost at 1, 4, 16 and 64 megapixels")
+    parser.add_argument("--ratios", default="5,10,20,25,33,50,200",
+                        type=lambda text: [int(p) for p in text.replace("%", "").split(",")])
     parser.add_argument("--batch", action="store_true", help="time a folder of 1000 small files instead")
     parser.add_argument("--wine-cli", default=None, help="with --batch: also time this pictrim-cli.exe under Wine")
     args = parser.parse_args()
@@ -177,32 +189,35 @@ def main():
     out = os.path.join(work, "out.bmp")
     copy = os.path.join(work, "copy.bmp")
     pillow = pillow_python()
-    magick = shutil.which("convert")
+    magick = shutil.which("convert-im6.q16")  # Debian's ImageMagick, by the name no other program takes
 
-    def cmds(src, percent, pil_expr, im_args):
-        c = [("cat copy", f"cat '{src}' > '{copy}'"), (f"pictrim-cli {percent}%", [cli, "--yes", src, out, str(percent)])]
+    def result_bytes(width, height, percent):
+        w, h = (2 * width, 2 * height) if percent == 200 else (width * percent // (99 if percent == 33 else 100),
+                                                                  height * percent // (99 if percent == 33 else 100))
+        return 54 + (3 * w + w % 4) * h
+
+    rows = []
+    for percent in args.ratios:
+        src, (w, h) = (mid, (4000, 3000)) if percent == 200 else (big, (8000, 6000))
+        step = {5: 20, 10: 10, 20: 5, 25: 4, 33: 3, 50: 2}.get(percent)
+        durable = (f"dd if='{src}' of=/dev/null bs=4M status=none && dd if='{big}' of='{out}.new' bs=4M "
+                   f"count={result_bytes(w, h, percent)} iflag=count_bytes conv=fdatasync status=none && "
+                   f"mv '{out}.new' '{out}' && sync '{work}'")
+        c = [("cat copy", f"cat '{big if percent == 200 else src}' > '{copy}'"), ("durable replace", durable),
+             (f"pictrim-cli {percent}%", [cli, "--yes", src, out, str(percent)])]
+        pil_expr = f"reduce({step})" if step else "resize((8000, 6000), Image.BILINEAR)"
         if pillow:
             c.append((f"Pillow {pil_expr}", [pillow, "-c",
                       f"from PIL import Image; im = Image.open('{src}'); im.{pil_expr}.save('{out}')"]))
-        if magick:
-            c.append((f"ImageMagick {' '.join(im_args)}", [magick, src] + im_args + [out]))
-        return c
+        if magick and step:
+            c.append((f"ImageMagick -scale {percent}%", [magick, src, "-scale", f"{percent}%", out]))
+        name = f"{w} x {h} at {percent} %" + (" (cat copies an 8000 x 6000 file)" if percent == 200 else "")
+        rows.append((percent, scenario(name, c, args.runs), f"Pillow {pil_expr}"))
 
-    r50 = scenario("8000 x 6000 at 50 %", cmds(big, 50, "reduce(2)", ["-scale", "50%"]), args.runs)
-    r5 = scenario("8000 x 6000 at 5 %", cmds(big, 5, "reduce(20)", ["-scale", "5%"]), args.runs)
-    # For the enlargement the floor is copying a file as large as the result.
-    make_bmp(os.path.join(work, "src-8000x6000.bmp"), 8000, 6000)
-    c200 = cmds(mid, 200, "resize((8000, 6000), Image.BILINEAR)", ["-resize", "200%"])
-    c200[0] = ("cat copy", f"cat '{big}' > '{copy}'")
-    if magick:
-        c200 = [c for c in c200 if not c[0].startswith("ImageMagick")]  # takes most of a minute a run
-    r200 = scenario("4000 x 3000 at 200 % (cat copies an 8000 x 6000 file)", c200, args.runs)
-
-    print("\nratios")
-    for label, r, pil in (("50 %", r50, "Pillow reduce(2)"), ("5 %", r5, "Pillow reduce(20)"),
-                          ("200 %", r200, "Pillow resize((8000, 6000), Image.BILINEAR)")):
-        mine = [v for k, v in r.items() if k.startswith("pictrim-cli")][0]
-        line = f"  {label:>6}: pictrim / cat = {mine / r['cat copy']:.2f}"
+    print("\nratios (medians)")
+    for percent, r, pil in rows:
+        mine = r[f"pictrim-cli {percent}%"]
+        line = f"  {percent:>4} %: pictrim / durable replace = {mine / r['durable replace']:.2f}, pictrim / cat = {mine / r['cat copy']:.2f}"
         if pil in r:
             line += f", Pillow / pictrim = {r[pil] / mine:.2f}"
         print(line)

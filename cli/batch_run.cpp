@@ -101,6 +101,7 @@ bool BatchRun::MakeFolders(const std::string& folder) {
         return facts && facts->folder;
     };
     std::lock_guard lock(m_folderMutex);
+    if (m_present.count(folder) != 0) return true;  // a thousand files go into one folder
     std::vector<std::string> missing;  // innermost first
     bool found = false;
     for (std::string at = folder;; at = platform::FolderOf(at)) {
@@ -115,6 +116,7 @@ bool BatchRun::MakeFolders(const std::string& folder) {
         m_unflushed.insert(*it);
         return false;
     }
+    m_present.insert(folder);
     return true;
 }
 

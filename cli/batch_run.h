@@ -51,6 +51,7 @@ private:
     // Folders the run made whose parent could not be flushed: they may
     // vanish in a power cut with everything in them.
     std::set<std::string> m_unflushed;
+    std::set<std::string> m_present;  // found there or made and flushed: not looked at again
     std::mutex m_mutex;
     bool m_stopping = false;
     std::set<std::shared_ptr<platform::ThreadLifetime>> m_running;

@@ -12,15 +12,24 @@
 
 namespace pictrim {
 
+// Nothing is cleared but the pad bytes at the end of the destination rows,
+// which the kernels leave as they are: every other byte is written before
+// it is read. In a batch the heap hands back the last file's blocks, and
+// clearing them would cost as much as the conversion of a small file.
 BandBuffers BandBuffers::Allocate(const BandPlan& plan) {
     BandBuffers b;
     b.threads = BandCount(plan.bandRows, plan.SourceBandBytes() + plan.OutBandBytes());
-    b.sourceBuffer = platform::ZeroedBlock::Allocate(plan.SourceBandBytes());
-    b.outBuffer[0] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
+    b.sourceBuffer = platform::ZeroedBlock::Allocate(plan.SourceBandBytes(), false);
     b.severalBands = plan.bandRows < plan.dstHeight;
-    if (b.severalBands) b.outBuffer[1] = platform::ZeroedBlock::Allocate(plan.OutBandBytes());
-    const std::size_t sums = plan.enlarge ? 0 : b.threads * 3 * std::size_t{plan.tileColumns};
-    b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint32_t));
+    for (int k = 0; k < (b.severalBands ? 2 : 1); ++k) {
+        b.outBuffer[k] = platform::ZeroedBlock::Allocate(plan.OutBandBytes(), false);
+        const std::size_t pixels = 3 * std::size_t{plan.dstWidth}, stride = plan.DestinationStride();
+        if (!plan.Tiled() && b.outBuffer[k])
+            for (std::uint32_t row = 0; row < plan.bandRows; ++row)
+                std::fill(b.outBuffer[k].data() + row * stride + pixels, b.outBuffer[k].data() + (row + 1) * stride, 0);
+    }
+    const std::size_t sums = plan.enlarge ? 0 : b.threads * ReduceWorkElements(plan.tileColumns);
+    b.workBuffer = platform::ZeroedBlock::Allocate(sums * sizeof(std::uint16_t), false);
     return b;
 }
 
@@ -66,7 +75,7 @@ BandResult ConvertInTiles(const BandPlan& plan, BandBuffers& buffers, platform::
     const std::size_t srcStride = plan.SourceStride();
     std::uint8_t* in = buffers.sourceBuffer.data();
     std::uint8_t* out = buffers.outBuffer[0].data();
-    auto* sums = reinterpret_cast<std::uint32_t*>(buffers.workBuffer.data());
+    auto* sums = reinterpret_cast<std::uint16_t*>(buffers.workBuffer.data());
     for (std::uint32_t row = 0; row < plan.dstHeight; ++row) {
         for (std::uint32_t c0 = 0; c0 < plan.dstWidth; c0 += plan.tileColumns) {
             const std::uint32_t columns = std::min(plan.tileColumns, plan.dstWidth - c0);
@@ -100,7 +109,7 @@ BandResult ConvertWholeRows(const BandPlan& plan, BandBuffers& buffers, platform
                             std::uint64_t pixelOffset, platform::ReplacementFile& destination, std::stop_token stop) {
     const std::size_t srcStride = plan.SourceStride();
     const ReduceGeometry geometry = plan.Geometry();
-    auto* sums = reinterpret_cast<std::uint32_t*>(buffers.workBuffer.data());
+    auto* sums = reinterpret_cast<std::uint16_t*>(buffers.workBuffer.data());
     const std::uint8_t* src = buffers.sourceBuffer.data();
     BandWriter writer(destination);
 
@@ -118,7 +127,7 @@ BandResult ConvertWholeRows(const BandPlan& plan, BandBuffers& buffers, platform
         const std::uint32_t srcRowsLeft = plan.srcHeight - srcFirst;
         const bool converted = RunInBands(rows, buffers.threads, [&](unsigned t, std::uint32_t a, std::uint32_t b) {
             return plan.enlarge ? EnlargeDouble(src, plan.srcWidth, srcRowsLeft, out, a, b, stop)
-                                : ReduceBox(geometry, src, out, sums + t * ReduceWorkElements(geometry), a, b, stop);
+                                : ReduceBox(geometry, src, out, sums + t * ReduceWorkElements(plan.dstWidth), a, b, stop);
         });
         // The band before this one is written from the other buffer; it has
         // to be done before that buffer is filled again.

@@ -145,7 +145,7 @@ bool CExecThread::RunSteps() {
     }
 
     Destination destination;
-    switch (destination.Open(m_strDstPath, source.Identity(), mayReplace)) {
+    switch (destination.Open(m_strDstPath, source.Identity(), mayReplace, found == Destination::State::Absent)) {
     case Destination::OpenResult::Opened: break;
     case Destination::OpenResult::NameTaken: Tell(notices::NameTaken(m_strDstPath)); return false;
     case Destination::OpenResult::SameAsSource:

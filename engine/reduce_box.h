@@ -12,8 +12,9 @@ struct ReduceGeometry {
     std::uint32_t dstWidth, dstHeight;  // source size / step, rounded down, both at least 1
 };
 
-// WorkBuffer elements one band of ReduceBox needs: a row of channel sums.
-inline std::size_t ReduceWorkElements(const ReduceGeometry& g) { return 3 * std::size_t{g.dstWidth}; }
+// WorkBuffer elements one band of ReduceBox needs: a row of channel sums
+// (four to a pixel, for the vector kernels).
+inline std::size_t ReduceWorkElements(std::uint32_t dstWidth) { return 4 * std::size_t{dstWidth}; }
 
 // Box reduction of bare pixel rows (strides RowStride of each width) into
 // destination rows [firstRow, endRow). Returns false when asked to stop.
@@ -23,7 +24,7 @@ inline std::size_t ReduceWorkElements(const ReduceGeometry& g) { return 3 * std:
 // result is the floor of the mean of `step` floors, not always the floor of
 // the block's mean. Trailing columns and rows that do not fill a run take no
 // part. The pad bytes of destination rows are left as they are (zero).
-bool ReduceBox(const ReduceGeometry& g, const std::uint8_t* src, std::uint8_t* dst, std::uint32_t* workBuffer,
+bool ReduceBox(const ReduceGeometry& g, const std::uint8_t* src, std::uint8_t* dst, std::uint16_t* workBuffer,
                std::uint32_t firstRow, std::uint32_t endRow, std::stop_token stop);
 
 }  // namespace pictrim

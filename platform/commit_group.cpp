@@ -93,7 +93,8 @@ std::optional<std::string> CommitGroup::PlacedAtLocked(const std::string& path) 
 // so that PlacedAt never misses a file that is already in place.
 ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const std::string& label) {
     std::lock_guard lock(m_placedMutex);
-    if (PlacedAtLocked(file.TargetPath())) {
+    // A new file takes no name that is taken: only a replacing one is looked at.
+    if (file.Replacing() && PlacedAtLocked(file.TargetPath())) {
         file.Discard();
         return ReplacementFile::CommitResult::NameTaken;
     }

@@ -47,10 +47,11 @@ ReplacementFile::State ReplacementFile::Examine(const std::string& path, const s
 }
 
 ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const FileIdentity& source,
-                                                  bool mayReplace) {
+                                                  bool mayReplace, bool seenAbsent) {
     Discard();
     Target target;
-    switch (Inspect(path, source, target)) {
+    target.path = path;
+    switch (seenAbsent ? State::Absent : Inspect(path, source, target)) {
     case State::SameAsSource: return OpenResult::SameAsSource;
     case State::Unusable:
     case State::FolderUnusable: return OpenResult::Unusable;

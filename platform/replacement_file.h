@@ -65,8 +65,11 @@ public:
 
     // A symbolic link is followed: the file it names is the one replaced.
     // Without mayReplace an existing file is never replaced, neither here
-    // nor in Commit, however late it appeared.
-    OpenResult Open(const std::string& path, const FileIdentity& source, bool mayReplace);
+    // nor in Commit, however late it appeared. seenAbsent: Examine found
+    // nothing there just before, and no question was asked since, so the
+    // name is not looked at again (a file that appears meanwhile is found
+    // by Commit, which never replaces it).
+    OpenResult Open(const std::string& path, const FileIdentity& source, bool mayReplace, bool seenAbsent = false);
     // Claims the space for `bytes` up front where the file system can, so
     // that a disk too full is found before any work is done. False only when
     // the space is known not to be there.
@@ -87,6 +90,7 @@ public:
     CommitResult Publish();
     const std::string& Folder() const { return m_folder; }
     const std::string& TargetPath() const { return m_target; }
+    bool Replacing() const { return m_replacing; }
     // The file now in place, once Publish has put it there.
     const FileIdentity& Published() const { return m_published; }
     // False when the folder could not be flushed: what was put in it may not

@@ -38,6 +38,7 @@ private:
     std::int64_t m_position = 0;  // where Read goes on, where the system keeps no position
     FileIdentity m_identity;
     FileTime m_mtime;
+    std::uint64_t m_length = 0;  // as found on opening, where the system tells it then
 };
 
 // The whole of a file read to its end, also a pipe or FIFO (a list of names

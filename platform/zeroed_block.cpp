@@ -26,12 +26,12 @@ ZeroedBlock& ZeroedBlock::operator=(ZeroedBlock&& other) noexcept {
     return *this;
 }
 
-ZeroedBlock ZeroedBlock::Allocate(std::size_t bytes) {
+ZeroedBlock ZeroedBlock::Allocate(std::size_t bytes, bool zeroed) {
     ZeroedBlock block;
     const std::size_t ceiling = g_allocationCeiling.load();
     if (ceiling != 0 && bytes > ceiling) return block;
     // calloc(0, 1) may return null; a zero-length block is still a success.
-    void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    void* p = zeroed ? std::calloc(bytes == 0 ? 1 : bytes, 1) : std::malloc(bytes == 0 ? 1 : bytes);
     if (p == nullptr) return block;
     block.m_data = static_cast<std::uint8_t*>(p);
     block.m_size = bytes;

@@ -6,7 +6,9 @@
 namespace pictrim::platform {
 
 // A zero-filled heap block, freed when the object goes. calloc hands back
-// fresh pages for large blocks, so the zeros cost nothing until touched.
+// fresh pages for large blocks, so the zeros cost nothing until touched;
+// but a block the heap reuses is cleared byte by byte, so one whose every
+// byte is written before it is read can be asked for unfilled.
 class ZeroedBlock {
 public:
     ZeroedBlock() = default;
@@ -17,7 +19,7 @@ public:
     ZeroedBlock& operator=(const ZeroedBlock&) = delete;
 
     // An empty block (operator bool false) when memory cannot be had.
-    static ZeroedBlock Allocate(std::size_t bytes);
+    static ZeroedBlock Allocate(std::size_t bytes, bool zeroed = true);
 
     explicit operator bool() const { return m_data != nullptr; }
     std::uint8_t* data() const { return m_data; }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "bmp_fixture.h"
+#include "engine/kernel_path.h"
 #include "engine/ratio.h"
 #include "platform/source_file.h"
 
@@ -48,23 +49,30 @@ TEST(ConversionJob, EverySizeAndLayoutIsConvertedByteExact) {
     const std::string dst = dir / "dst.bmp";
     std::vector<std::string> names = {"dst.bmp", longName, "src.bmp", "target.bmp"};
 #endif
-    for (const Source& s : sources) {
-        const test::Picture src = test::RandomPicture(s.w, s.h, 3 * s.w + s.h);
-        test::WriteFileBytes(dir / "src.bmp", test::EncodeBmp(src, s.layout));
-        for (int index = 0; index < static_cast<int>(RatioList.size()); ++index) {
-            if (s.onlyIndex >= 0 && index != s.onlyIndex) continue;
-            SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " row " << &s - sources.data() << " at " << index);
-            const bool fits = s.w >= test::ReductionStep(index) && s.h >= test::ReductionStep(index);
-            EXPECT_EQ(test::RunJob(dir / "src.bmp", dst, index),
-                      fits ? "完了しました。" : "画像が小さすぎて、この縮小率では変換できません。");
-            const test::Bytes written = test::ReadFileBytes(dir / "target.bmp");
-            EXPECT_TRUE(!fits || written == test::ExpectedOutput(src, index, s.layout.topDown));
+    // On every path the kernels can take here.
+    for (const KernelPath path : {KernelPath::Scalar, KernelPath::Ssse3, KernelPath::Avx2}) {
+        if (path > BestKernelPath()) continue;
+        UseKernelPathForTesting(path);
+        for (const Source& s : sources) {
+            const test::Picture src = test::RandomPicture(s.w, s.h, 3 * s.w + s.h);
+            test::WriteFileBytes(dir / "src.bmp", test::EncodeBmp(src, s.layout));
+            for (int index = 0; index < static_cast<int>(RatioList.size()); ++index) {
+                if (s.onlyIndex >= 0 && index != s.onlyIndex) continue;
+                SCOPED_TRACE(testing::Message() << KernelPathName(path) << " " << s.w << "x" << s.h << " row "
+                                                << &s - sources.data() << " at " << index);
+                const bool fits = s.w >= test::ReductionStep(index) && s.h >= test::ReductionStep(index);
+                EXPECT_EQ(test::RunJob(dir / "src.bmp", dst, index),
+                          fits ? "完了しました。" : "画像が小さすぎて、この縮小率では変換できません。");
+                const test::Bytes written = test::ReadFileBytes(dir / "target.bmp");
+                EXPECT_TRUE(!fits || written == test::ExpectedOutput(src, index, s.layout.topDown));
 #ifndef _WIN32
-            EXPECT_TRUE(fs::is_symlink(dir.path() / "dst.bmp"));
-            EXPECT_EQ(fs::status(dir.path() / "target.bmp").permissions(), fs::perms(0640));
+                EXPECT_TRUE(fs::is_symlink(dir.path() / "dst.bmp"));
+                EXPECT_EQ(fs::status(dir.path() / "target.bmp").permissions(), fs::perms(0640));
 #endif
+            }
         }
     }
+    UseKernelPathForTesting(std::nullopt);
     test::WriteFileBytes(dir / longName, test::kOld);
     EXPECT_EQ(test::RunJob(dir / "src.bmp", dir / longName, 5), "完了しました。");
     EXPECT_EQ(dir.Names(), names);

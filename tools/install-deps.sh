@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-ipafont-gothic qt6-translations-l10n
   dpkg-dev file lintian desktop-file-utils appstream bash-completion

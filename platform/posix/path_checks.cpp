@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "posix_identity.h"
@@ -15,12 +18,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool NumbersEachSpelling(const std::string& path) {
+// Asked once per file system (by its device number) and process: a batch
+// looks at thousands of files on one or two.
+bool NumbersEachSpelling(const std::string& path, dev_t device) {
+    static std::mutex mutex;
+    static std::map<dev_t, bool> known;
+    {
+        std::lock_guard lock(mutex);
+        if (const auto it = known.find(device); it != known.end()) return it->second;
+    }
     constexpr long kFuse = 0x65735546, kCifs = 0xFF534D42, kSmb2 = 0xFE534D42;
     struct statfs info {};
     if (::statfs(path.c_str(), &info) != 0) return false;
     const long type = static_cast<long>(info.f_type);
-    return type == kFuse || type == kCifs || type == kSmb2;
+    const bool each = type == kFuse || type == kCifs || type == kSmb2;
+    std::lock_guard lock(mutex);
+    known.emplace(device, each);
+    return each;
 }
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
@@ -56,7 +70,7 @@ std::string ListedSpelling(const std::string& path) {
 }  // namespace
 
 FileIdentity StableIdentityOf(const std::string& path, const struct stat& st) {
-    if (!NumbersEachSpelling(path)) return IdentityOf(st);
+    if (!NumbersEachSpelling(path, st.st_dev)) return IdentityOf(st);
     struct stat listed {};
     return ::stat(ListedSpelling(path).c_str(), &listed) == 0 ? IdentityOf(listed) : IdentityOf(st);
 }
@@ -109,11 +123,34 @@ FolderListing ListFolder(const std::string& folder) {
     return listing;
 }
 
+// A file's folder is resolved once per process (a batch names thousands of
+// files in a few folders); only a name that is itself a link is resolved
+// whole.
 std::string ComparablePath(const std::string& path) {
-    namespace fs = std::filesystem;
+    static std::mutex mutex;
+    static std::map<fs::path, fs::path> folders;
     std::error_code ec;
-    const fs::path canonical = fs::weakly_canonical(fs::absolute(path, ec), ec);
-    return ec ? fs::path(path).lexically_normal().string() : canonical.string();
+    const fs::path whole = fs::absolute(path, ec);
+    if (!ec) {  // a folder met before as a file's
+        std::lock_guard lock(mutex);
+        if (const auto it = folders.find(whole); it != folders.end()) return it->second.string();
+    }
+    const fs::path name = whole.filename();
+    struct stat st {};
+    const bool plainName = !ec && !name.empty() && name != "." && name != ".." &&
+                           (::lstat(whole.c_str(), &st) == 0 ? !S_ISLNK(st.st_mode) : errno == ENOENT);
+    if (!plainName) {
+        const fs::path canonical = fs::weakly_canonical(whole, ec);
+        return ec ? fs::path(path).lexically_normal().string() : canonical.string();
+    }
+    std::lock_guard lock(mutex);
+    auto it = folders.find(whole.parent_path());
+    if (it == folders.end()) {
+        const fs::path canonical = fs::weakly_canonical(whole.parent_path(), ec);
+        if (ec) return fs::path(path).lexically_normal().string();
+        it = folders.emplace(whole.parent_path(), canonical).first;
+    }
+    return (it->second / name).string();
 }
 
 }  // namespace pictrim::platform

@@ -97,13 +97,22 @@ bool IsAbandonedTemporary(const char* name, const struct stat& st) {
 // its lock (a live one is locked before it gets a lasting name), and never
 // a source of this run or this job's `source` (the job holds it open, so
 // its number lasts). Once per folder and process: a folder of thousands of
-// files is listed once, not once per file.
+// files is listed once, not once per file, and opened once per spelling.
 void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& source) {
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return;
-    struct stat st {};
     static std::mutex mutex;
     static std::set<FileIdentity> done;
+    static std::set<std::string> spellings;
+    {
+        std::lock_guard lock(mutex);
+        if (!spellings.insert(folder).second) return;
+    }
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) {
+        std::lock_guard lock(mutex);
+        spellings.erase(folder);  // looked at again by the next file, as before
+        return;
+    }
+    struct stat st {};
     bool first = false;
     if (::fstat(dfd, &st) == 0) {
         std::lock_guard lock(mutex);
@@ -226,7 +235,7 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
 bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
     m_folder = FolderOf(m_target);
     RemoveAbandonedTemporaries(m_folder, source);
-    const bool procUsable = ::access("/proc/self/fd", X_OK) == 0;
+    static const bool procUsable = ::access("/proc/self/fd", X_OK) == 0;
     if (procUsable) m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (m_fd < 0) {
         if (procUsable && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -247,8 +256,9 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
         }
     }
     // Held until the file is closed: it tells a later run's clean-up that
-    // the file, once named, is alive.
-    ::flock(m_fd, LOCK_EX | LOCK_NB);
+    // the file, once named, is alive. An unnamed new file is never named
+    // but its destination's.
+    if (!m_namedTemp.empty() || m_replacing) ::flock(m_fd, LOCK_EX | LOCK_NB);
     struct stat st {};
     if (!m_namedTemp.empty() && ::fstat(m_fd, &st) == 0) {
         // Locked now: the name that proves the file ours to a later run's

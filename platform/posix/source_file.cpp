@@ -33,9 +33,9 @@ bool SourceFile::Open(const std::string& path) {
         ::close(fd);
         return false;
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    ::fcntl(fd, F_SETFL, 0);  // O_NONBLOCK off, the only status flag it was opened with
     m_fd = fd;
+    m_length = static_cast<std::uint64_t>(st.st_size);
     m_identity = StableIdentityOf(path, st);
     m_mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
     return true;
@@ -67,10 +67,10 @@ std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count,
     return done;
 }
 
+// As found when opened: a file that shrinks later is caught by its reads.
 std::optional<std::uint64_t> SourceFile::Length() const {
-    struct stat st {};
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return std::nullopt;
-    return static_cast<std::uint64_t>(st.st_size);
+    if (m_fd < 0) return std::nullopt;
+    return m_length;
 }
 
 void SourceFile::Close() {
