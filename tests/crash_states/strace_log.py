@@ -205,8 +205,9 @@ def run_traced(command, log, cwd, options=(), on_stdout_line=None):
     returns (status, stdout bytes, stderr bytes). on_stdout_line(pid of
     strace, line) sees each line of standard output as it comes."""
     env = dict(os.environ)
-    # LeakSanitizer stops the world with ptrace, which strace already holds.
-    env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":detect_leaks=0").lstrip(":")
+    # LeakSanitizer stops the world with ptrace, which strace already holds;
+    # a preloaded library comes before AddressSanitizer's, which it then refuses.
+    env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":detect_leaks=0:verify_asan_link_order=0").lstrip(":")
     with tempfile.TemporaryFile() as err:
         proc = subprocess.Popen(strace_command(log, command, options), cwd=cwd, stdin=subprocess.DEVNULL, env=env,
                                 stdout=subprocess.PIPE, stderr=err)
