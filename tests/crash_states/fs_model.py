@@ -210,7 +210,12 @@ class Model:
         for call in ordered:
             handler = getattr(self, "_on_" + call.name, None)
             if call.result is None:
-                if handler is not None and call.name not in ("close", "fsync", "fdatasync"):
+                # The process ended inside it: what it did matters only if it
+                # changed a name or a file's bytes. A thread still ending (a
+                # sanitizer's unmapping, a call strace did not name) when the
+                # process exits changes neither; the end is checked against
+                # the disk besides.
+                if handler is not None and call.name not in ("close", "fsync", "fdatasync", "mmap"):
                     raise TraceError(f"{call}: its outcome is unknown (the process ended inside it)")
                 continue
             if handler is not None:
