@@ -10,7 +10,13 @@ The file system model is a conservative one:
   (of both folders for a rename between two) has returned after it; until
   then it may or may not have happened, independently of the others; those
   that happened apply in the order the run issued them;
-- sync_file_range promises nothing; sync and syncfs cover everything.
+- sync_file_range promises nothing; sync and syncfs cover everything;
+- a flush that failed may have lost for good what it had to write, and a
+  later one may succeed without it: a change of a name still open when a
+  flush of its folder failed (it began before the failure returned and no
+  flush had made it last before the failure began) never lasts, and a
+  file's data operations not covered when a flush of that file failed are
+  never covered by a later one.
 
 A crash point is any moment the run could be cut: after any operation
 began, after any flush returned, after any completion line was written.
@@ -85,16 +91,28 @@ class CrashStates:
     def _flushes_of(self, inode):
         return [f for f in self.model.flushes if f.inode is None or f.inode is inode]
 
+    def _failed_of(self, inode):
+        return [f.call for f in self.model.failed_flushes if f.inode is inode]
+
     def _name_durable(self, op):
         at = 0
         for number in op.folders:
             folder = self.model.inodes[number]
-            at = max(at, min((f.call.exit for f in self._flushes_of(folder) if f.call.entry > op.call.exit), default=NEVER))
+            first = min((f.call.exit for f in self._flushes_of(folder) if f.call.entry > op.call.exit), default=NEVER)
+            if any(failed.exit > op.call.entry and failed.entry < first for failed in self._failed_of(folder)):
+                first = NEVER
+            at = max(at, first)
         return at
 
     def _data_flushes(self, inode):
         """[(line the flush returned, how many operations it covers)]."""
-        return [(f.call.exit, sum(1 for op in inode.ops if op.call.exit < f.call.entry)) for f in self._flushes_of(inode)]
+        flushes = [[f.call.exit, sum(1 for op in inode.ops if op.call.exit < f.call.entry)] for f in self._flushes_of(inode)]
+        for failed in sorted(self._failed_of(inode), key=lambda call: call.entry):
+            covered = max((n for at, n in flushes if at < failed.entry), default=0)
+            for flush in flushes:
+                if flush[0] > failed.entry:
+                    flush[1] = min(flush[1], covered)
+        return [tuple(flush) for flush in flushes]
 
     def _complete(self):
         """Destination -> the inode that is the complete new file there, as

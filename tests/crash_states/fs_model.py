@@ -9,7 +9,8 @@ run works in (the root) and everything under it:
   what that looks like is read from the real disk after the run;
 - every change of a name (create, link, rename, unlink, mkdir, rmdir) as
   one atomic operation that sets the entries it touches;
-- every flush (fsync, fdatasync, sync) that returned success;
+- every flush (fsync, fdatasync, sync) that returned success, and every
+  fsync or fdatasync that failed;
 - what was written to standard output, and when.
 
 The model only follows names under the root; a call it cannot place,
@@ -88,6 +89,7 @@ class Model:
         self._snapshot(self.root, self.root_path, "")
         self.initial = dict(self.names)
         self.name_ops, self.flushes, self.stdout = [], [], []  # stdout: [(entry line, bytes)]
+        self.failed_flushes = []
         self._tables, self._cwd, self._clones = {}, {}, {}
 
     def _new(self, kind, origin=None, made=None, parent=None):
@@ -208,7 +210,12 @@ class Model:
         for call in ordered:
             handler = getattr(self, "_on_" + call.name, None)
             if call.result is None:
-                if handler is not None and call.name not in ("close", "fsync", "fdatasync"):
+                # The process ended inside it: what it did matters only if it
+                # changed a name or a file's bytes. A thread still ending (a
+                # sanitizer's unmapping, a call strace did not name) when the
+                # process exits changes neither; the end is checked against
+                # the disk besides.
+                if handler is not None and call.name not in ("close", "fsync", "fdatasync", "mmap"):
                     raise TraceError(f"{call}: its outcome is unknown (the process ended inside it)")
                 continue
             if handler is not None:
@@ -363,10 +370,9 @@ class Model:
     _on_mount = _on_umount2 = _on_chroot = _on_pivot_root = _on_fsmount = _on_move_mount = _on_open_tree = _refuse
 
     def _on_fsync(self, call):
-        if call.ok():
-            handle = self._handle(call, int_arg(call.args[0]), call.args[0])
-            if isinstance(handle, Inode):
-                self.flushes.append(Flush(call, handle))
+        handle = self._handle(call, int_arg(call.args[0]), call.args[0])
+        if isinstance(handle, Inode):
+            (self.flushes if call.ok() else self.failed_flushes).append(Flush(call, handle))
 
     _on_fdatasync = _on_fsync
 

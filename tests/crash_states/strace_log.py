@@ -60,8 +60,11 @@ def tracing_works():
 
 _LINE = re.compile(r"^(\d+) +(.*)$")
 _RESUMED = re.compile(r"^<\.\.\. (\w+) resumed>(.*)$")
-_START = re.compile(r"^(\w+)\((.*)$")
+_START = re.compile(r"^(\w+|\?\?\?)\((.*)$")  # ???: strace let go before it read which call
 _UNFINISHED = " <unfinished ...>"
+# The process ended (another thread's exit) while strace held this thread
+# inside a call: strace lets go of it and the call never shows its end.
+_DETACHED = " <detached ...>"
 
 
 def _scan_args(text):
@@ -138,9 +141,10 @@ def read_log(path):
                 if not start:
                     raise TraceError(f"line {number} is no system call: {line}")
                 name, body, entry = start.group(1), start.group(2), number
-                if body.endswith(_UNFINISHED):
-                    pending[pid] = (name, body[: -len(_UNFINISHED)], number)
-                    continue
+            cut = next((mark for mark in (_UNFINISHED, _DETACHED) if body.endswith(mark)), None)
+            if cut:
+                pending[pid] = (name, body[: -len(cut)], entry)
+                continue
             args, tail = _scan_args(body)
             result, error = _result(tail, line)
             calls.append(Call(pid, name, args, result, error, entry, number, _unpadded(f"{name}({body}")))
@@ -205,8 +209,9 @@ def run_traced(command, log, cwd, options=(), on_stdout_line=None):
     returns (status, stdout bytes, stderr bytes). on_stdout_line(pid of
     strace, line) sees each line of standard output as it comes."""
     env = dict(os.environ)
-    # LeakSanitizer stops the world with ptrace, which strace already holds.
-    env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":detect_leaks=0").lstrip(":")
+    # LeakSanitizer stops the world with ptrace, which strace already holds;
+    # a preloaded library comes before AddressSanitizer's, which it then refuses.
+    env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":detect_leaks=0:verify_asan_link_order=0").lstrip(":")
     with tempfile.TemporaryFile() as err:
         proc = subprocess.Popen(strace_command(log, command, options), cwd=cwd, stdin=subprocess.DEVNULL, env=env,
                                 stdout=subprocess.PIPE, stderr=err)
