@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "bmp_fixture.h"
+#include "platform/path_checks.h"
 #include "platform/utf8_path.h"
 #include "ui/dialog_logic.h"
 
@@ -127,9 +128,10 @@ TEST_F(DialogLogicTest, ExecuteIsOfferedForAnExistingSourceAndADestinationThatIs
         SCOPED_TRACE(std::string(row.src) + " -> " + row.dst);
         SetPaths(row.src, row.dst);
         EXPECT_EQ(widgets.executeEnabled, row.enabled);
-        // The job is given the paths without their quotes.
-        EXPECT_EQ(logic.GatherJobParams(5, 50).srcPath, Field(row.src, true));
-        EXPECT_EQ(logic.GatherJobParams(5, 50).dstPath, Field(row.dst, true));
+        // The job is given the paths without their quotes, absolute as the
+        // system makes them (on Windows with "\" alone).
+        EXPECT_EQ(logic.GatherJobParams(5, 50).srcPath, platform::AbsolutePath(Field(row.src, true)));
+        EXPECT_EQ(logic.GatherJobParams(5, 50).dstPath, platform::AbsolutePath(Field(row.dst, true)));
         // Either field cleared turns it off at once.
         logic.OnChangeDst("");
         EXPECT_FALSE(widgets.executeEnabled);
