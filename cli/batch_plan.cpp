@@ -93,11 +93,6 @@ std::string DestinationFor(const std::optional<std::string>& target, const CliOp
     return folder + (relSlash == std::string::npos ? relative : relative.substr(relSlash + 1));
 }
 
-std::string NameOf(const std::string& path) {
-    const auto slash = path.find_last_of(kPathSeparators);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names) {
@@ -143,7 +138,7 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
             std::map<platform::FileIdentity, std::string> entered{{facts->identity, source}};
             Walk(source, {}, rules, entered, found);
         } else {
-            found.push_back({source, NameOf(source), {}});
+            found.push_back({source, platform::NameOf(source), {}});
         }
     }
 

@@ -1,7 +1,6 @@
 #include "commit_group.h"
 
 #include <algorithm>
-#include <cctype>
 #include <new>
 #include <set>
 #include <system_error>
@@ -13,15 +12,11 @@ namespace pictrim::platform {
 
 namespace {
 
-std::string NameOf(const std::string& path) { return path.substr(path.find_last_of(kPathSeparators) + 1); }
-
 // Folder and name of a path, the folder as the file system resolves it
 // ("lnk/.." is where the link points, not where it is), the name folded to
 // lower case (ASCII: the folding every case-ignoring file system shares).
 std::pair<std::string, std::string> FoldedPlace(const std::string& path) {
-    std::string name = NameOf(path);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return {ComparablePath(FolderOf(path)), name};
+    return {ComparablePath(FolderOf(path)), FoldedAscii(NameOf(path))};
 }
 
 // Whether `folder` lists an entry spelled exactly `name`.

@@ -1,7 +1,5 @@
 #include "replacement_file.h"
 
-#include <algorithm>
-#include <cctype>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -16,24 +14,19 @@ namespace {
 
 std::mutex g_spareMutex;
 std::set<FileIdentity> g_spared;  // sources of the run, whatever their names
-std::set<std::string> g_sparedNames;  // their names, in lower case
-
-std::string Folded(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return name;
-}
+std::set<std::string> g_sparedNames;  // their names, folded
 
 }  // namespace
 
 void ReplacementFile::SpareFromCleanUp(const std::vector<FileIdentity>& files, const std::vector<std::string>& paths) {
     std::lock_guard lock(g_spareMutex);
     g_spared.insert(files.begin(), files.end());
-    for (const std::string& path : paths) g_sparedNames.insert(Folded(Utf8Of(PathFromUtf8(path).filename())));
+    for (const std::string& path : paths) g_sparedNames.insert(FoldedAscii(NameOf(path)));
 }
 
 bool ReplacementFile::IsSparedName(const std::string& name) {
     std::lock_guard lock(g_spareMutex);
-    return g_sparedNames.count(Folded(name)) != 0;
+    return g_sparedNames.count(FoldedAscii(name)) != 0;
 }
 
 bool ReplacementFile::IsSpared(const FileIdentity& file, const FileIdentity& source) {

@@ -35,6 +35,15 @@ std::size_t CharacterAt(std::string_view text, std::size_t at) {
 
 }  // namespace
 
+std::string NameOf(const std::string& path) { return path.substr(path.find_last_of(kPathSeparators) + 1); }
+
+std::string FoldedAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 bool IsUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t n = CharacterAt(text, at);

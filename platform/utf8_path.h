@@ -12,6 +12,12 @@ bool IsUtf8(std::string_view text);
 // \xNN, so that a name Windows cannot spell can still be told.
 std::string EscapedBytes(std::string_view text);
 
+// The last name of a path: what follows its last separator.
+std::string NameOf(const std::string& path);
+// The text with A-Z as a-z: the folding every case-ignoring file system
+// shares, whatever it does past ASCII.
+std::string FoldedAscii(std::string text);
+
 // Paths travel through the program as UTF-8 std::string. std::filesystem
 // would read and write a narrow string in the ANSI code page on Windows,
 // which cannot hold every name: these go through UTF-8 explicitly there.

@@ -140,7 +140,6 @@ void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& s
     ::closedir(dir);  // closes dfd too
 }
 
-
 // The kernel's answer, not the mode bits: it knows about root, ACLs,
 // read-only mounts and immutable folders.
 bool FolderTakesNewFiles(const std::string& folder) {
