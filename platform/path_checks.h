@@ -10,11 +10,11 @@ namespace pictrim::platform {
 
 // What makes two paths the same file, however they are spelled: through
 // "..", links, hard links, and on Windows also another case or a short
-// (8.3) name. Linux: device and inode; Windows: volume serial number and
-// file index.
+// (8.3) name: the volume that holds the file and the file's number on it
+// (Linux: device and inode; Windows: volume serial number and file index).
 struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
     friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
 };
 

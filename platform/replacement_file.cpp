@@ -35,16 +35,17 @@ bool ReplacementFile::IsSpared(const FileIdentity& file, const FileIdentity& sou
 }
 
 ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {
-    Target target;
-    return Inspect(path, source, target);
+    const NativePtr scratch = NewNative();
+    std::string target;
+    return Inspect(path, source, target, *scratch);
 }
 
 ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const FileIdentity& source,
                                                   bool mayReplace, bool seenAbsent) {
     Discard();
-    Target target;
-    target.path = path;
-    switch (seenAbsent ? State::Absent : Inspect(path, source, target)) {
+    NativePtr native = NewNative();
+    std::string target = path;
+    switch (seenAbsent ? State::Absent : Inspect(path, source, target, *native)) {
     case State::SameAsSource: return OpenResult::SameAsSource;
     case State::Unusable:
     case State::FolderUnusable: return OpenResult::Unusable;
@@ -54,11 +55,26 @@ ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const
         break;
     case State::Absent: m_replacing = false; break;
     }
-    m_target = target.path;
-    m_mode = target.mode;
-    m_uid = target.uid;
-    m_gid = target.gid;
+    m_target = std::move(target);
+    m_native = std::move(native);
     return CreateTemporary(source) ? OpenResult::Opened : OpenResult::Unusable;
+}
+
+ReplacementFile::CommitResult ReplacementFile::Publish() {
+    const CommitResult result = IsOpen() ? LinkIntoPlace() : CommitResult::Failed;
+    if (result != CommitResult::Committed) {
+        Discard();
+        return result;
+    }
+    m_published = CloseInPlace();
+    return result;
+}
+
+ReplacementFile::CommitResult ReplacementFile::Commit() {
+    if (!FinishFlush()) return CommitResult::Failed;
+    const CommitResult result = Publish();
+    if (result == CommitResult::Committed && !SyncFolder(m_folder)) return CommitResult::Failed;
+    return result;
 }
 
 ReplacementFile::~ReplacementFile() { Discard(); }
@@ -68,15 +84,12 @@ ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept { *this = std
 ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     if (this == &other) return *this;
     Discard();
-    m_fd = std::exchange(other.m_fd, -1);
+    m_native = std::move(other.m_native);
     m_target = std::move(other.m_target);
     m_folder = std::move(other.m_folder);
     m_namedTemp = std::exchange(other.m_namedTemp, {});
     m_replacing = other.m_replacing;
     m_published = other.m_published;
-    m_mode = other.m_mode;
-    m_uid = other.m_uid;
-    m_gid = other.m_gid;
     return *this;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,33 +99,34 @@ public:
     static bool SyncFolder(const std::string& folder);
 
 private:
-    // What Inspect found under the destination, and what a replaced file
-    // hands on to the new one.
-    struct Target {
-        std::string path;        // the file itself, links resolved
-        std::uint32_t mode = 0;  // permission bits; Windows: attributes
-        std::uint32_t uid = 0;
-        std::uint32_t gid = 0;
+    // The system's handle of the open temporary file, and what a replaced
+    // file hands on to the new one (mode and owner; Windows: attributes).
+    struct Native;
+    struct NativeDeleter {
+        void operator()(Native* native) const noexcept;
     };
-    static State Inspect(const std::string& path, const std::optional<FileIdentity>& source, Target& target);
+    using NativePtr = std::unique_ptr<Native, NativeDeleter>;
+    static NativePtr NewNative();
+    bool IsOpen() const;  // whether a temporary file is open
+
+    // What is under the destination: `target` becomes the file itself,
+    // links resolved, and `kept` what it would hand on.
+    static State Inspect(const std::string& path, const std::optional<FileIdentity>& source, std::string& target,
+                         Native& kept);
     // Makes the temporary file in the folder of m_target, which it sets as m_folder.
     bool CreateTemporary(const FileIdentity& source);
     CommitResult LinkIntoPlace();
+    // Closes the file LinkIntoPlace put in place; what it is there.
+    FileIdentity CloseInPlace();
     CommitResult PlaceNewName(const std::string& from);
     static bool PlaceWithoutReplacing(const std::string& from, const std::string& to);
 
-    // The system's own handle of the open temporary file (a descriptor, a
-    // HANDLE), -1 when none.
-    std::intptr_t m_fd = -1;
+    NativePtr m_native;  // none before the first Open
     std::string m_target;
     std::string m_folder;
     std::string m_namedTemp;  // empty for an unnamed temporary file
     bool m_replacing = false;
     FileIdentity m_published;
-    // What the replaced file keeps: mode, owner and group; Windows: attributes.
-    std::uint32_t m_mode = 0;
-    std::uint32_t m_uid = 0;
-    std::uint32_t m_gid = 0;
 };
 
 }  // namespace pictrim::platform

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -34,11 +35,14 @@ public:
 private:
     std::optional<std::size_t> ReadFrom(void* buffer, std::size_t count, std::int64_t offset);  // offset < 0: current
 
-    std::intptr_t m_fd = -1;  // the system's handle (a descriptor, a HANDLE); -1 when none
-    std::int64_t m_position = 0;  // where Read goes on, where the system keeps no position
+    // The system's handle and what it keeps beside it; none while closed.
+    struct Native;
+    struct NativeDeleter {
+        void operator()(Native* native) const noexcept;
+    };
+    std::unique_ptr<Native, NativeDeleter> m_native;
     FileIdentity m_identity;
     FileTime m_mtime;
-    std::uint64_t m_length = 0;  // as found on opening, where the system tells it then
 };
 
 // The whole of a file read to its end, also a pipe or FIFO (a list of names

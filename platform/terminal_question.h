@@ -1,8 +1,8 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -25,11 +25,10 @@ public:
     bool Cancelled() const { return m_cancelled; }
 
 private:
-    // The system's handles (descriptors, HANDLEs), -1 when none: the input,
-    // and what wakes a waiting ReadLine.
-    std::intptr_t m_input;
+    // The system's handles: the input, and what wakes a waiting ReadLine.
+    struct Native;
+    std::unique_ptr<Native> m_native;
     std::atomic<bool> m_cancelled{false};
-    std::intptr_t m_wake[2] = {-1, -1};
 };
 
 }  // namespace pictrim::platform

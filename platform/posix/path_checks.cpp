@@ -89,18 +89,6 @@ std::optional<FileFacts> FactsOf(const std::string& path) {
 
 std::string AbsolutePath(const std::string& path) { return path; }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return std::string(1, '.');  // not ".": GCC 12 warns falsely (-Wrestrict)
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool HasFileName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    return !base.empty() && base != "." && base != "..";
-}
-
 FolderListing ListFolder(const std::string& folder) {
     FolderListing listing;
     std::error_code ec;

@@ -1,7 +1,6 @@
 #include "replacement_file.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -13,66 +12,37 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <mutex>
-#include <random>
-#include <set>
 #include <utility>
 
+#include "internal/temporary_names.h"
 #include "open_failures.h"
 #include "posix_identity.h"
 
 namespace pictrim::platform {
 
+struct ReplacementFile::Native {
+    int fd = -1;
+    // What a replaced file hands on to the new one.
+    mode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+void ReplacementFile::NativeDeleter::operator()(Native* native) const noexcept { delete native; }
+
+ReplacementFile::NativePtr ReplacementFile::NewNative() { return NativePtr(new Native); }
+
+bool ReplacementFile::IsOpen() const { return m_native && m_native->fd >= 0; }
+
 namespace {
 
-constexpr char kTempPrefix[] = ".pictrim-";
-constexpr std::size_t kPrefixLength = sizeof kTempPrefix - 1;
-
-std::uint64_t RandomBits() {
-    thread_local std::mt19937_64 random{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
-    return random();
-}
-
-// ".pictrim-<inode>-<random>", in hex: short and independent of the
-// destination's name, so that any name the file system takes can be
-// replaced. The inode lets a later clean-up tell a file this program named
-// from anybody's file that merely looks like one.
 std::string TempNameIn(const std::string& folder, std::uint64_t inode) {
-    char name[48];
-    std::snprintf(name, sizeof name, "/%s%016llx-%08x", kTempPrefix, static_cast<unsigned long long>(inode),
-                  static_cast<unsigned>(RandomBits()));
-    return folder + name;
+    return folder + '/' + LastingTemporaryName(inode);
 }
 
-constexpr char kFreshPrefix[] = ".pictrim-new-";
-constexpr std::size_t kFreshPrefixLength = sizeof kFreshPrefix - 1;
-
-// A named temporary file is created under this name, which carries the
-// time it was made: ".pictrim-new-<seconds>-<random>". Where hard links
-// work it is given a TempNameIn name at once, before anything is written,
-// once its writer holds the lock. Elsewhere (FAT) inode numbers are made
-// up anew at every mount and the file keeps this name.
-std::string FreshNameIn(const std::string& folder) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/%s%016llx-%08x", kFreshPrefix,
-                  static_cast<unsigned long long>(std::time(nullptr)), static_cast<unsigned>(RandomBits()));
-    return folder + name;
-}
-
-bool IsHex(const char* digits, std::size_t count) {
-    return std::all_of(digits, digits + count, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-// The 16 hex digits after `prefix` in a name of the form
-// "<prefix><16 hex>-<8 hex>", or none.
-std::optional<std::uint64_t> NumberIn(const char* name, const char* prefix, std::size_t prefixLength) {
-    if (std::strncmp(name, prefix, prefixLength) != 0 || std::strlen(name) != prefixLength + 16 + 1 + 8) {
-        return std::nullopt;
-    }
-    const char* digits = name + prefixLength;
-    if (!IsHex(digits, 16) || digits[16] != '-' || !IsHex(digits + 17, 8)) return std::nullopt;
-    return std::strtoull(std::string(digits, 16).c_str(), nullptr, 16);
-}
+// Where hard links work a fresh file is given a lasting name at once,
+// before anything is written, once its writer holds the lock.
+std::string FreshNameIn(const std::string& folder) { return folder + '/' + FreshTemporaryName(); }
 
 // True for a file this program made and abandoned: one TempNameIn named
 // after its own inode, or one FreshNameIn named after the moment it was
@@ -81,8 +51,8 @@ std::optional<std::uint64_t> NumberIn(const char* name, const char* prefix, std:
 // would need its own inode, or its own times, in its name.
 bool IsAbandonedTemporary(const char* name, const struct stat& st) {
     if (!S_ISREG(st.st_mode)) return false;
-    if (const auto inode = NumberIn(name, kTempPrefix, kPrefixLength)) return *inode == st.st_ino;
-    const auto made = NumberIn(name, kFreshPrefix, kFreshPrefixLength);
+    if (const auto inode = IndexInTemporaryName(name)) return *inode == st.st_ino;
+    const auto made = TimeInFreshName(name);
     if (!made) return false;
     constexpr long long kDay = 24 * 60 * 60;
     const auto changed = static_cast<long long>(st.st_mtim.tv_sec), named = static_cast<long long>(*made);
@@ -99,32 +69,21 @@ bool IsAbandonedTemporary(const char* name, const struct stat& st) {
 // its number lasts). Once per folder and process: a folder of thousands of
 // files is listed once, not once per file, and opened once per spelling.
 void RemoveAbandonedTemporaries(const std::string& folder, const FileIdentity& source) {
-    static std::mutex mutex;
-    static std::set<FileIdentity> done;
-    static std::set<std::string> spellings;
-    {
-        std::lock_guard lock(mutex);
-        if (!spellings.insert(folder).second) return;
-    }
+    if (!FirstLookUnder(folder)) return;
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) {
-        std::lock_guard lock(mutex);
-        spellings.erase(folder);  // looked at again by the next file, as before
+        LookAgainUnder(folder);
         return;
     }
     struct stat st {};
-    bool first = false;
-    if (::fstat(dfd, &st) == 0) {
-        std::lock_guard lock(mutex);
-        first = done.insert(IdentityOf(st)).second;
-    }
+    const bool first = ::fstat(dfd, &st) == 0 && FirstLookAt(IdentityOf(st));
     DIR* dir = first ? ::fdopendir(dfd) : nullptr;
     if (dir == nullptr) {
         ::close(dfd);
         return;
     }
     while (const dirent* entry = ::readdir(dir)) {
-        if (std::strncmp(entry->d_name, kTempPrefix, kPrefixLength) != 0 ||
+        if (std::strncmp(entry->d_name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1) != 0 ||
             ReplacementFile::IsSparedName(entry->d_name)) {
             continue;
         }
@@ -189,10 +148,10 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
 }
 
 ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
-                                                Target& target) {
+                                                std::string& target, Native& kept) {
     struct stat st {};
     if (path.empty() || !HasFileName(path)) return State::Unusable;
-    target.path = path;
+    target = path;
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) return State::Unusable;
         return FolderTakesNewFiles(FolderOf(path)) ? State::Absent : State::FolderUnusable;
@@ -200,23 +159,23 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     if (S_ISLNK(st.st_mode)) {
         char* resolved = ::realpath(path.c_str(), nullptr);
         if (resolved == nullptr) return State::Unusable;  // dangling or looping link
-        target.path = resolved;
+        target = resolved;
         std::free(resolved);
     }
-    if (::stat(target.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return State::Unusable;
-    if (source && StableIdentityOf(target.path, st) == *source) {
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return State::Unusable;
+    if (source && StableIdentityOf(target, st) == *source) {
         return State::SameAsSource;
     }
     // Ask the kernel rather than the mode bits: it knows about root, ACLs,
     // read-only mounts and immutable files. Nothing is truncated here. The
     // folder must take a new name too, since the file is replaced by one.
-    const int probe = ::open(target.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (probe < 0) {
         NoteOpenFailure(errno);
         return State::Unusable;
     }
     ::close(probe);
-    const std::string folder = FolderOf(target.path);
+    const std::string folder = FolderOf(target);
     struct stat folderStat {};
     if (!FolderTakesNewFiles(folder) || ::stat(folder.c_str(), &folderStat) != 0) return State::Unusable;
     // In a sticky folder such as /tmp only the owner of the file or of the
@@ -225,30 +184,31 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     if ((folderStat.st_mode & S_ISVTX) != 0 && me != 0 && st.st_uid != me && folderStat.st_uid != me) {
         return State::Unusable;
     }
-    target.mode = st.st_mode & 07777;
-    target.uid = st.st_uid;
-    target.gid = st.st_gid;
+    kept.mode = st.st_mode & 07777;
+    kept.uid = st.st_uid;
+    kept.gid = st.st_gid;
     return State::Replaceable;
 }
 
 bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
     m_folder = FolderOf(m_target);
     RemoveAbandonedTemporaries(m_folder, source);
+    int& fd = m_native->fd;
     static const bool procUsable = ::access("/proc/self/fd", X_OK) == 0;
-    if (procUsable) m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (m_fd < 0) {
+    if (procUsable) fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
         if (procUsable && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             NoteOpenFailure(errno);
             return false;
         }
         // No unnamed files here: a hidden named one, removed on any failure.
-        for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
+        for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
             m_namedTemp = FreshNameIn(m_folder);
             // 0666: the kernel applies the umask, as for any new file.
-            m_fd = ::open(m_namedTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (m_fd < 0 && errno != EEXIST) break;
+            fd = ::open(m_namedTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) break;
         }
-        if (m_fd < 0) {
+        if (fd < 0) {
             NoteOpenFailure(errno);
             m_namedTemp.clear();
             return false;
@@ -257,9 +217,9 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
     // Held until the file is closed: it tells a later run's clean-up that
     // the file, once named, is alive. An unnamed new file is never named
     // but its destination's.
-    if (!m_namedTemp.empty() || m_replacing) ::flock(m_fd, LOCK_EX | LOCK_NB);
+    if (!m_namedTemp.empty() || m_replacing) ::flock(fd, LOCK_EX | LOCK_NB);
     struct stat st {};
-    if (!m_namedTemp.empty() && ::fstat(m_fd, &st) == 0) {
+    if (!m_namedTemp.empty() && ::fstat(fd, &st) == 0) {
         // Locked now: the name that proves the file ours to a later run's
         // clean-up after a kill, where inode numbers last (a kill between
         // link and unlink leaves two names, both of which prove it).
@@ -271,24 +231,26 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
     }
     if (m_replacing) {
         // A replaced file keeps its owner (where we may set it) and its mode.
-        if (::fchown(m_fd, m_uid, m_gid) != 0) { /* not ours to change: keep the new owner */ }
-        ::fchmod(m_fd, m_mode);
+        if (::fchown(fd, m_native->uid, m_native->gid) != 0) { /* not ours to change: keep the new owner */ }
+        ::fchmod(fd, m_native->mode);
     }
     return true;
 }
 
 bool ReplacementFile::Reserve(std::uint64_t bytes) {
-    if (m_fd < 0) return false;
-    if (bytes == 0 || ::fallocate(m_fd, 0, 0, static_cast<off_t>(bytes)) == 0) return true;
+    if (!IsOpen()) return false;
+    const int fd = m_native->fd;
+    if (bytes == 0 || ::fallocate(fd, 0, 0, static_cast<off_t>(bytes)) == 0) return true;
     return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;  // else: not supported here, write as usual
 }
 
 bool ReplacementFile::Write(const void* data, std::size_t count) {
-    if (m_fd < 0) return false;
+    if (!IsOpen()) return false;
+    const int fd = m_native->fd;
     const auto* p = static_cast<const unsigned char*>(data);
     while (count > 0) {
         const std::size_t chunk = std::min<std::size_t>(count, std::size_t{1} << 30);
-        const ssize_t n = ::write(m_fd, p, chunk);
+        const ssize_t n = ::write(fd, p, chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -336,7 +298,8 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
         m_namedTemp.clear();
         return CommitResult::Committed;
     }
-    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    const int fd = m_native->fd;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
     if (!m_replacing) {
         // A new file appears under its name complete, in one step.
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -346,7 +309,7 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
     }
     // linkat cannot replace a name, rename can: give the file a name first.
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) return CommitResult::Failed;
+    if (::fstat(fd, &st) != 0) return CommitResult::Failed;
     std::string temp;
     int rc = -1;
     for (int attempt = 0; attempt < 16 && rc != 0; ++attempt) {
@@ -363,44 +326,33 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
 }
 
 void ReplacementFile::SetModificationTime(const FileTime& time) {
-    if (m_fd < 0) return;
+    if (!IsOpen()) return;
+    const int fd = m_native->fd;
     const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
-    ::futimens(m_fd, times);
+    ::futimens(fd, times);
 }
 
 void ReplacementFile::StartFlush() {
-    if (m_fd >= 0) ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (IsOpen()) ::sync_file_range(m_native->fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 bool ReplacementFile::FinishFlush() {
     // Errors of delayed allocation and of network file systems surface here.
-    if (m_fd >= 0 && ::fdatasync(m_fd) == 0) return true;
+    if (IsOpen() && ::fdatasync(m_native->fd) == 0) return true;
     Discard();
     return false;
 }
 
-ReplacementFile::CommitResult ReplacementFile::Publish() {
-    const CommitResult result = m_fd >= 0 ? LinkIntoPlace() : CommitResult::Failed;
-    if (result != CommitResult::Committed) {
-        Discard();
-        return result;
-    }
+FileIdentity ReplacementFile::CloseInPlace() {
     struct stat st {};
-    if (::fstat(m_fd, &st) == 0) m_published = IdentityOf(st);
-    ::close(std::exchange(m_fd, -1));  // the data is already on disk; close has nothing left to report
-    return result;
-}
-
-ReplacementFile::CommitResult ReplacementFile::Commit() {
-    if (!FinishFlush()) return CommitResult::Failed;
-    const CommitResult result = Publish();
-    if (result == CommitResult::Committed && !SyncFolder(m_folder)) return CommitResult::Failed;
-    return result;
+    FileIdentity placed;
+    if (::fstat(m_native->fd, &st) == 0) placed = IdentityOf(st);
+    ::close(std::exchange(m_native->fd, -1));  // the data is already on disk; close has nothing left to report
+    return placed;
 }
 
 void ReplacementFile::Discard() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    if (IsOpen()) ::close(std::exchange(m_native->fd, -1));
     if (!m_namedTemp.empty()) ::unlink(m_namedTemp.c_str());
     m_namedTemp.clear();
 }

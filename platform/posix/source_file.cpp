@@ -12,6 +12,16 @@
 
 namespace pictrim::platform {
 
+struct SourceFile::Native {
+    int fd = -1;
+    std::uint64_t length = 0;  // as found on opening
+    ~Native() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+void SourceFile::NativeDeleter::operator()(Native* native) const noexcept { delete native; }
+
 namespace {
 std::function<void()> g_beforeRead;
 }
@@ -34,8 +44,7 @@ bool SourceFile::Open(const std::string& path) {
         return false;
     }
     ::fcntl(fd, F_SETFL, 0);  // O_NONBLOCK off, the only status flag it was opened with
-    m_fd = fd;
-    m_length = static_cast<std::uint64_t>(st.st_size);
+    m_native.reset(new Native{fd, static_cast<std::uint64_t>(st.st_size)});
     m_identity = StableIdentityOf(path, st);
     m_mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
     return true;
@@ -48,15 +57,16 @@ std::optional<std::size_t> SourceFile::ReadAt(void* buffer, std::size_t count, s
 }
 
 std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count, std::int64_t offset) {
-    if (m_fd < 0) return std::nullopt;
+    if (!m_native) return std::nullopt;
     if (g_beforeRead) g_beforeRead();
+    const int fd = m_native->fd;
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
         // Linux reads at most about 2 GiB in one call.
         const std::size_t chunk = std::min<std::size_t>(count - done, std::size_t{1} << 30);
-        const ssize_t n = offset < 0 ? ::read(m_fd, out + done, chunk)
-                                     : ::pread(m_fd, out + done, chunk, offset + static_cast<off_t>(done));
+        const ssize_t n = offset < 0 ? ::read(fd, out + done, chunk)
+                                     : ::pread(fd, out + done, chunk, offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
@@ -69,14 +79,11 @@ std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count,
 
 // As found when opened: a file that shrinks later is caught by its reads.
 std::optional<std::uint64_t> SourceFile::Length() const {
-    if (m_fd < 0) return std::nullopt;
-    return m_length;
+    if (!m_native) return std::nullopt;
+    return m_native->length;
 }
 
-void SourceFile::Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-}
+void SourceFile::Close() { m_native.reset(); }
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

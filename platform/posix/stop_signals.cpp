@@ -3,24 +3,15 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
+#include "internal/stop_state.h"
+
 namespace pictrim::platform {
 
-struct StopSignals::State {
-    std::mutex mutex;
-    std::function<void()> handler;
-    std::atomic<bool> received{false};
-};
-
 namespace {
-
-constexpr int kInterruptedStatus = 128 + SIGINT;
 
 // SIGHUP: the terminal closed; what is finished is kept all the same. A
 // signal the parent set to be ignored (nohup, a script's `&` for SIGINT)
@@ -45,12 +36,7 @@ StopSignals::StopSignals() : m_state(std::make_shared<State>()) {
         std::thread([state = m_state, set] {
             for (;;) {
                 int signal = 0;
-                if (::sigwait(&set, &signal) != 0 || state->received.exchange(true)) continue;
-                // Under the lock: whoever replaces the handler waits for it to
-                // finish with the objects it stops.
-                std::lock_guard lock(state->mutex);
-                if (!state->handler) std::_Exit(kInterruptedStatus);
-                state->handler();
+                if (::sigwait(&set, &signal) == 0) state->Take();
             }
         }).detach();
     } catch (const std::system_error&) {
@@ -59,12 +45,5 @@ StopSignals::StopSignals() : m_state(std::make_shared<State>()) {
         ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     }
 }
-
-void StopSignals::OnStop(std::function<void()> handler) {
-    std::lock_guard lock(m_state->mutex);
-    m_state->handler = std::move(handler);
-}
-
-bool StopSignals::Received() const { return m_state->received; }
 
 }  // namespace pictrim::platform

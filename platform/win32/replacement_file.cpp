@@ -2,69 +2,34 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
 #include <optional>
-#include <mutex>
-#include <random>
-#include <set>
 #include <utility>
 #include <vector>
 
 #include "file_handle.h"
+#include "internal/temporary_names.h"
 #include "wide_path.h"
 
 namespace pictrim::platform {
 
+struct ReplacementFile::Native {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD attributes = 0;  // what a replaced file hands on to the new one
+};
+
+void ReplacementFile::NativeDeleter::operator()(Native* native) const noexcept { delete native; }
+
+ReplacementFile::NativePtr ReplacementFile::NewNative() { return NativePtr(new Native); }
+
+bool ReplacementFile::IsOpen() const { return m_native && m_native->file != INVALID_HANDLE_VALUE; }
+
 namespace {
 
-constexpr wchar_t kTempPrefix[] = L".pictrim-";
-constexpr std::size_t kPrefixLength = std::size(kTempPrefix) - 1;
-
-HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-
-std::uint64_t RandomBits() {
-    thread_local std::mt19937_64 random{std::random_device{}() ^ static_cast<std::uint64_t>(::GetCurrentProcessId())};
-    return random();
-}
-
-// ".pictrim-<file index>-<random>", in hex, as on Linux: the index lets a
-// later clean-up tell a file this program named from anybody's file that
-// merely looks like one.
 std::wstring TempNameIn(const std::wstring& folder, std::uint64_t index) {
-    wchar_t name[48];
-    std::swprintf(name, std::size(name), L"%ls%016llx-%08x", kTempPrefix, static_cast<unsigned long long>(index),
-                  static_cast<unsigned>(RandomBits()));
-    return Joined(folder, name);
+    return Joined(folder, Wide(LastingTemporaryName(index)));
 }
 
-// The name a temporary file is created under, for the moment until it
-// carries its index.
-std::wstring FreshNameIn(const std::wstring& folder) {
-    wchar_t name[48];
-    std::swprintf(name, std::size(name), L"%lsnew-%016llx", kTempPrefix, static_cast<unsigned long long>(RandomBits()));
-    return Joined(folder, name);
-}
-
-bool IsHex(const std::wstring& text) {
-    return std::all_of(text.begin(), text.end(), [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
-}
-
-// The index in a name TempNameIn gave; none for any other name.
-std::optional<std::uint64_t> IndexInTempName(const std::wstring& name) {
-    constexpr std::size_t kLength = kPrefixLength + 16 + 1 + 8;
-    if (name.size() != kLength || name.compare(0, kPrefixLength, kTempPrefix) != 0 || name[kPrefixLength + 16] != L'-' ||
-        !IsHex(name.substr(kPrefixLength, 16)) || !IsHex(name.substr(kPrefixLength + 17))) {
-        return std::nullopt;
-    }
-    return std::wcstoull(name.substr(kPrefixLength, 16).c_str(), nullptr, 16);
-}
-
-// True for a name FreshNameIn gives.
-bool IsFreshName(const std::wstring& name) {
-    constexpr std::size_t kNew = kPrefixLength + 4;
-    return name.size() == kNew + 16 && name.compare(0, kNew, std::wstring(kTempPrefix) + L"new-") == 0 &&
-           IsHex(name.substr(kNew));
-}
+std::wstring FreshNameIn(const std::wstring& folder) { return Joined(folder, Wide(FreshTemporaryName())); }
 
 // While set, the system deletes the file when its last handle goes, also
 // when the process is killed.
@@ -92,34 +57,37 @@ bool RenameTo(HANDLE file, const std::wstring& target, bool replace) {
 // temporary name; a later run in the folder removes it. Only a file whose
 // name carries its own index is taken, and only when nobody has it open: a
 // live one is held without delete sharing. A kill between creating a file
-// and marking it can leave one under its first name too, always empty:
+// and marking it can leave one under its fresh name too, always empty:
 // such a name is taken only while the file holds no byte. Never a source of
 // this run nor this job's `source`. Once per folder and process.
 void RemoveAbandonedTemporaries(const std::wstring& folder, const FileIdentity& source) {
+    const std::string spelling = Utf8(folder);
+    if (!FirstLookUnder(spelling)) return;
     {
-        static std::mutex mutex;
-        static std::set<FileIdentity> done;
         const FileHandle dir(OpenToLookAt(folder));
         BY_HANDLE_FILE_INFORMATION info{};
-        if (!dir || !::GetFileInformationByHandle(dir.get(), &info)) return;
-        std::lock_guard lock(mutex);
-        if (!done.insert(IdentityOf(info)).second) return;
+        if (!dir || !::GetFileInformationByHandle(dir.get(), &info)) {
+            LookAgainUnder(spelling);
+            return;
+        }
+        if (!FirstLookAt(IdentityOf(info))) return;
     }
     WIN32_FIND_DATAW found{};
-    const std::wstring pattern = Joined(folder, std::wstring(kTempPrefix) + L"*");
+    const std::wstring pattern = Joined(folder, Wide(kTemporaryPrefix) + L"*");
     const HANDLE search =
         ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::wstring name = found.cFileName;
-        const auto index = IndexInTempName(name);
-        if ((!index && !IsFreshName(name)) || ReplacementFile::IsSparedName(Utf8(name))) continue;
+        const std::string utf8 = Utf8(name);
+        const auto index = IndexInTemporaryName(utf8);
+        if ((!index && !TimeInFreshName(utf8)) || ReplacementFile::IsSparedName(utf8)) continue;
         const FileHandle file(::CreateFileW(Joined(folder, name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};
         if (file && ::GetFileInformationByHandle(file.get(), &info) &&
             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-            (index ? IdentityOf(info).inode == *index : info.nFileSizeHigh == 0 && info.nFileSizeLow == 0)) {
+            (index ? IdentityOf(info).index == *index : info.nFileSizeHigh == 0 && info.nFileSizeLow == 0)) {
             if (!ReplacementFile::IsSpared(IdentityOf(info), source)) MarkForDeletion(file.get(), true);
         }
     } while (::FindNextFileW(search, &found));
@@ -164,11 +132,11 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
 }
 
 ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
-                                                Target& target) {
+                                                std::string& target, Native& kept) {
     if (path.empty() || !HasFileName(path)) return State::Unusable;
     const std::wstring wide = LongPath(path);
     if (wide.empty()) return State::Unusable;
-    target.path = path;
+    target = path;
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
@@ -191,17 +159,17 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     if (source && IdentityOf(info) == *source) return State::SameAsSource;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) return State::Unusable;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        target.path = FinalPath(file.get());
-        if (target.path.empty()) return State::Unusable;
+        target = FinalPath(file.get());
+        if (target.empty()) return State::Unusable;
     }
     // Ask the system rather than the attributes: it knows the permissions,
     // and whether another program holds the file so that it cannot be
     // replaced. Nothing is truncated here.
-    const FileHandle probe(::CreateFileW(LongPath(target.path).c_str(), GENERIC_WRITE | DELETE,
+    const FileHandle probe(::CreateFileW(LongPath(target).c_str(), GENERIC_WRITE | DELETE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, 0, nullptr));
     if (!probe) return State::Unusable;
-    target.mode = info.dwFileAttributes;
+    kept.attributes = info.dwFileAttributes;
     return State::Replaceable;
 }
 
@@ -222,32 +190,32 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
     if (!file) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileInformationByHandle(file.get(), &info)) {
-        const std::wstring lasting = TempNameIn(folder, IdentityOf(info).inode);
+        const std::wstring lasting = TempNameIn(folder, IdentityOf(info).index);
         if (RenameTo(file.get(), lasting, false)) name = lasting;
     }
     m_namedTemp = Utf8(name);
     // From here until it is put in place, the file goes with its handle.
     MarkForDeletion(file.get(), true);
-    m_fd = reinterpret_cast<std::intptr_t>(file.release());
+    m_native->file = file.release();
     return true;
 }
 
 bool ReplacementFile::Reserve(std::uint64_t bytes) {
-    if (m_fd == -1) return false;
+    if (!IsOpen()) return false;
     FILE_ALLOCATION_INFO info{};
     info.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes);
-    if (bytes == 0 || ::SetFileInformationByHandle(AsHandle(m_fd), FileAllocationInfo, &info, sizeof info)) return true;
+    if (bytes == 0 || ::SetFileInformationByHandle(m_native->file, FileAllocationInfo, &info, sizeof info)) return true;
     const DWORD error = ::GetLastError();
     return error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL;  // else: not supported here, write as usual
 }
 
 bool ReplacementFile::Write(const void* data, std::size_t count) {
-    if (m_fd == -1) return false;
+    if (!IsOpen()) return false;
     const auto* p = static_cast<const unsigned char*>(data);
     while (count > 0) {
         const auto chunk = static_cast<DWORD>(std::min<std::size_t>(count, std::size_t{1} << 30));
         DWORD n = 0;
-        if (!::WriteFile(AsHandle(m_fd), p, chunk, &n, nullptr) || n == 0) return false;
+        if (!::WriteFile(m_native->file, p, chunk, &n, nullptr) || n == 0) return false;
         p += n;
         count -= n;
     }
@@ -255,15 +223,15 @@ bool ReplacementFile::Write(const void* data, std::size_t count) {
 }
 
 void ReplacementFile::SetModificationTime(const FileTime& time) {
-    if (m_fd == -1) return;
+    if (!IsOpen()) return;
     const FILETIME written = ToFileTime(time);
-    ::SetFileTime(AsHandle(m_fd), nullptr, nullptr, &written);
+    ::SetFileTime(m_native->file, nullptr, nullptr, &written);
 }
 
 void ReplacementFile::StartFlush() {}
 
 bool ReplacementFile::FinishFlush() {
-    if (m_fd != -1 && ::FlushFileBuffers(AsHandle(m_fd))) return true;
+    if (IsOpen() && ::FlushFileBuffers(m_native->file)) return true;
     Discard();
     return false;
 }
@@ -272,13 +240,13 @@ bool ReplacementFile::FinishFlush() {
 // user agreed to replace, so that a file that appeared meanwhile makes it
 // fail instead of being lost.
 ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
-    const HANDLE file = AsHandle(m_fd);
+    const HANDLE file = m_native->file;
     // A replaced file keeps its attributes (hidden, system, archive...); a
     // new one has those of any new file.
     constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = m_replacing ? m_mode & kKept : FILE_ATTRIBUTE_ARCHIVE;
+    basic.FileAttributes = m_replacing ? m_native->attributes & kKept : FILE_ATTRIBUTE_ARCHIVE;
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
     const std::wstring target = LongPath(m_target);
@@ -293,28 +261,17 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
     return CommitResult::Failed;
 }
 
-ReplacementFile::CommitResult ReplacementFile::Publish() {
-    const CommitResult result = m_fd != -1 ? LinkIntoPlace() : CommitResult::Failed;
-    if (result != CommitResult::Committed) {
-        Discard();
-        return result;
-    }
+FileIdentity ReplacementFile::CloseInPlace() {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (::GetFileInformationByHandle(AsHandle(m_fd), &info)) m_published = IdentityOf(info);
-    ::CloseHandle(AsHandle(std::exchange(m_fd, -1)));
-    return result;
-}
-
-ReplacementFile::CommitResult ReplacementFile::Commit() {
-    if (!FinishFlush()) return CommitResult::Failed;
-    const CommitResult result = Publish();
-    if (result == CommitResult::Committed) SyncFolder(m_folder);
-    return result;
+    FileIdentity placed;
+    if (::GetFileInformationByHandle(m_native->file, &info)) placed = IdentityOf(info);
+    ::CloseHandle(std::exchange(m_native->file, INVALID_HANDLE_VALUE));
+    return placed;
 }
 
 void ReplacementFile::Discard() {
-    if (m_fd != -1) {
-        const HANDLE file = AsHandle(std::exchange(m_fd, -1));
+    if (IsOpen()) {
+        const HANDLE file = std::exchange(m_native->file, INVALID_HANDLE_VALUE);
         const bool marked = m_namedTemp.empty() || MarkForDeletion(file, true);
         ::CloseHandle(file);
         // Closed without the mark (a file system that has none): by its name.

@@ -7,10 +7,15 @@
 
 namespace pictrim::platform {
 
+struct SourceFile::Native {
+    FileHandle file;
+    std::int64_t position = 0;  // where Read goes on: the system keeps none for reads at an offset
+};
+
+void SourceFile::NativeDeleter::operator()(Native* native) const noexcept { delete native; }
+
 namespace {
 std::function<void()> g_beforeRead;
-
-HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
 
 void SetBeforeReadHookForTesting(std::function<void()> hook) { g_beforeRead = std::move(hook); }
@@ -32,14 +37,14 @@ bool SourceFile::Open(const std::string& path) {
     }
     m_identity = IdentityOf(info);
     m_mtime = FromFileTime(info.ftLastWriteTime);
-    m_position = 0;
-    m_fd = reinterpret_cast<std::intptr_t>(file.release());
+    m_native.reset(new Native{std::move(file)});
     return true;
 }
 
 std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) {
-    const auto done = ReadFrom(buffer, count, m_position);
-    if (done) m_position += static_cast<std::int64_t>(*done);
+    if (!m_native) return std::nullopt;
+    const auto done = ReadFrom(buffer, count, m_native->position);
+    if (done) m_native->position += static_cast<std::int64_t>(*done);
     return done;
 }
 
@@ -49,8 +54,9 @@ std::optional<std::size_t> SourceFile::ReadAt(void* buffer, std::size_t count, s
 
 // Every read names its offset: bands are read from several threads at once.
 std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count, std::int64_t offset) {
-    if (m_fd == -1) return std::nullopt;
+    if (!m_native) return std::nullopt;
     if (g_beforeRead) g_beforeRead();
+    const HANDLE file = m_native->file.get();
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
@@ -60,7 +66,7 @@ std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count,
         where.Offset = static_cast<DWORD>(at);
         where.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD n = 0;
-        if (!::ReadFile(AsHandle(m_fd), out + done, chunk, &n, &where)) {
+        if (!::ReadFile(file, out + done, chunk, &n, &where)) {
             if (::GetLastError() == ERROR_HANDLE_EOF) break;
             return std::nullopt;
         }
@@ -72,14 +78,11 @@ std::optional<std::size_t> SourceFile::ReadFrom(void* buffer, std::size_t count,
 
 std::optional<std::uint64_t> SourceFile::Length() const {
     LARGE_INTEGER size{};
-    if (m_fd == -1 || !::GetFileSizeEx(AsHandle(m_fd), &size)) return std::nullopt;
+    if (!m_native || !::GetFileSizeEx(m_native->file.get(), &size)) return std::nullopt;
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-void SourceFile::Close() {
-    if (m_fd != -1) ::CloseHandle(AsHandle(m_fd));
-    m_fd = -1;
-}
+void SourceFile::Close() { m_native.reset(); }
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
     const FileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ,

@@ -2,21 +2,11 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <mutex>
+#include "internal/stop_state.h"
 
 namespace pictrim::platform {
 
-struct StopSignals::State {
-    std::mutex mutex;
-    std::function<void()> handler;
-    std::atomic<bool> received{false};
-};
-
 namespace {
-
-constexpr int kInterruptedStatus = 130;  // what a shell reports for Ctrl-C on Linux too
 
 // Set once, before the handler is installed, and never changed: the
 // system calls the handler on a thread of its own at any time.
@@ -31,14 +21,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) { return g_onEvent && g_onEvent(event) ?
 StopSignals::StopSignals() : m_state(std::make_shared<State>()) {
     if (g_onEvent) return;  // one per process
     g_onEvent = [state = m_state](DWORD event) {
-        if (state->received.exchange(true)) return true;  // the stop is already under way
-        {
-            // Under the lock: whoever replaces the handler waits for it to
-            // finish with the objects it stops.
-            std::lock_guard lock(state->mutex);
-            if (!state->handler) std::_Exit(kInterruptedStatus);
-            state->handler();
-        }
+        if (!state->Take()) return true;  // the stop is already under way
         if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
             // Returning would end the process at once. The jobs stop between
             // rows and the main thread ends the process; Windows ends it
@@ -51,12 +34,5 @@ StopSignals::StopSignals() : m_state(std::make_shared<State>()) {
     ::SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl-C on, even when the parent turned it off for us
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
-
-void StopSignals::OnStop(std::function<void()> handler) {
-    std::lock_guard lock(m_state->mutex);
-    m_state->handler = std::move(handler);
-}
-
-bool StopSignals::Received() const { return m_state->received; }
 
 }  // namespace pictrim::platform

@@ -7,9 +7,12 @@
 
 namespace pictrim::platform {
 
-namespace {
+struct TerminalQuestion::Native {
+    HANDLE input = INVALID_HANDLE_VALUE;
+    HANDLE wake = nullptr;  // an event; none when it could not be made
+};
 
-HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+namespace {
 
 // Where what is typed is shown: the console the question was written to.
 void Echo(const wchar_t* text, DWORD length) {
@@ -38,32 +41,32 @@ std::optional<std::string> ReadLineFrom(HANDLE input) {
 
 }  // namespace
 
-TerminalQuestion::TerminalQuestion(std::FILE* input) : m_input(::_get_osfhandle(::_fileno(input))) {
-    const HANDLE wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (wake != nullptr) m_wake[0] = reinterpret_cast<std::intptr_t>(wake);
+TerminalQuestion::TerminalQuestion(std::FILE* input) : m_native(std::make_unique<Native>()) {
+    m_native->input = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(input)));
+    m_native->wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
 TerminalQuestion::~TerminalQuestion() {
-    if (m_wake[0] != -1) ::CloseHandle(AsHandle(m_wake[0]));
+    if (m_native->wake != nullptr) ::CloseHandle(m_native->wake);
 }
 
 void TerminalQuestion::Cancel() {
     m_cancelled = true;
     // The event stays set from now on, so every later question ends too.
-    if (m_wake[0] != -1) ::SetEvent(AsHandle(m_wake[0]));
+    if (m_native->wake != nullptr) ::SetEvent(m_native->wake);
 }
 
 // On a console the line is read key by key, as UTF-16, while also waiting
 // for Cancel: a line-mode read could not be cut short.
 std::optional<std::string> TerminalQuestion::ReadLine() {
     if (m_cancelled) return std::nullopt;
-    const HANDLE input = AsHandle(m_input);
+    const HANDLE input = m_native->input, wake = m_native->wake;
     DWORD mode = 0;
     if (!::GetConsoleMode(input, &mode)) return ReadLineFrom(input);
     std::wstring line;
     for (;;) {
-        const HANDLE waits[2] = {input, AsHandle(m_wake[0])};
-        const DWORD woken = ::WaitForMultipleObjects(m_wake[0] != -1 ? 2 : 1, waits, FALSE, INFINITE);
+        const HANDLE waits[2] = {input, wake};
+        const DWORD woken = ::WaitForMultipleObjects(wake != nullptr ? 2 : 1, waits, FALSE, INFINITE);
         if (woken != WAIT_OBJECT_0 || m_cancelled) return std::nullopt;
         INPUT_RECORD records[64];
         DWORD count = 0;

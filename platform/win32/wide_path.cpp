@@ -75,49 +75,6 @@ std::string FinalPath(HANDLE file) {
     }
 }
 
-namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Past the `names` names (each ended by a separator) that start at `from`.
-std::size_t PastNames(const std::string& path, std::size_t from, int names) {
-    for (; names > 0; --names) {
-        const auto slash = path.find_first_of("\\/", from);
-        if (slash == std::string::npos) return path.size();
-        from = slash + 1;
-    }
-    return from;
-}
-
-// How much of the path is its root, which keeps its separator: "C:\",
-// "\\?\C:\", "\\server\share\", "\\?\UNC\server\share\",
-// "\\?\Volume{...}\", "\"; "C:" alone, a drive's current folder.
-std::size_t RootLength(const std::string& path) {
-    if (path.rfind("\\\\?\\UNC\\", 0) == 0) return PastNames(path, 8, 2);
-    if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\\\.\\", 0) == 0) {
-        return path.size() >= 6 && path[5] == ':' ? std::min<std::size_t>(path.size(), 7) : PastNames(path, 4, 1);
-    }
-    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return PastNames(path, 2, 2);
-    if (path.size() >= 2 && path[1] == ':') return path.size() >= 3 && IsSeparator(path[2]) ? 3 : 2;
-    return !path.empty() && IsSeparator(path[0]) ? 1 : 0;
-}
-
-}  // namespace
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t root = RootLength(path);
-    const auto slash = path.find_last_of("\\/");
-    if (slash == std::string::npos || slash < root) return root > 0 ? path.substr(0, root) : std::string(1, '.');
-    return path.substr(0, slash);
-}
-
-bool HasFileName(const std::string& path) {
-    if (RootLength(path) >= path.size()) return false;
-    const auto slash = path.find_last_of("\\/:");
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    return !base.empty() && base != "." && base != "..";
-}
-
 std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
     return folder.empty() || folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
 }
