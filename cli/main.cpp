@@ -127,7 +127,7 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
             ++refuse;
             continue;
         }
-        State state = Destination::Examine(item.destination, pictrim::platform::IdentityOf(item.source));
+        State state = Destination::Examine(item.destination, pictrim::platform::IdentityOf(item.source)).state;
         if (state == State::FolderUnusable) {
             // The run makes the folders a destination needs.
             if (Destination::CanMakeIn(pictrim::platform::FolderOf(item.destination))) state = State::Absent;

@@ -34,21 +34,22 @@ bool ReplacementFile::IsSpared(const FileIdentity& file, const FileIdentity& sou
     return file == source || g_spared.count(file) != 0;
 }
 
-ReplacementFile::State ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {
+ReplacementFile::Finding ReplacementFile::Examine(const std::string& path, const std::optional<FileIdentity>& source) {
     const NativePtr scratch = NewNative();
     std::string target;
     return Inspect(path, source, target, *scratch);
 }
 
-ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const FileIdentity& source,
-                                                  bool mayReplace, bool seenAbsent) {
+ReplacementFile::Opening ReplacementFile::Open(const std::string& path, const FileIdentity& source, bool mayReplace,
+                                               bool seenAbsent) {
     Discard();
     NativePtr native = NewNative();
     std::string target = path;
-    switch (seenAbsent ? State::Absent : Inspect(path, source, target, *native)) {
+    const Finding found = seenAbsent ? Finding(State::Absent) : Inspect(path, source, target, *native);
+    switch (found.state) {
     case State::SameAsSource: return OpenResult::SameAsSource;
     case State::Unusable:
-    case State::FolderUnusable: return OpenResult::Unusable;
+    case State::FolderUnusable: return {OpenResult::Unusable, found.error};
     case State::Replaceable:
         if (!mayReplace) return OpenResult::NameTaken;
         m_replacing = true;
@@ -57,7 +58,8 @@ ReplacementFile::OpenResult ReplacementFile::Open(const std::string& path, const
     }
     m_target = std::move(target);
     m_native = std::move(native);
-    return CreateTemporary(source) ? OpenResult::Opened : OpenResult::Unusable;
+    if (const Error error = CreateTemporary(source)) return {OpenResult::Unusable, error};
+    return OpenResult::Opened;
 }
 
 ReplacementFile::CommitResult ReplacementFile::Publish() {

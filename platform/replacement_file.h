@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "error.h"
 #include "path_checks.h"
 
 namespace pictrim::platform {
@@ -34,6 +35,17 @@ public:
         NameTaken,  // a file appeared that nobody agreed to replace
     };
     enum class CommitResult { Committed, NameTaken, Failed };
+    // What Examine found, with the system's reason where it has one.
+    struct Finding {
+        Finding(State found, Error why = {}) : state(found), error(why) {}
+        State state;
+        Error error;
+    };
+    struct Opening {
+        Opening(OpenResult outcome, Error why = {}) : result(outcome), error(why) {}
+        OpenResult result;
+        Error error;
+    };
 
     ReplacementFile() = default;
     ~ReplacementFile();
@@ -44,7 +56,7 @@ public:
 
     // Looks without touching anything, so that a question about replacing
     // is asked only where the answer can be carried out.
-    static State Examine(const std::string& path, const std::optional<FileIdentity>& source);
+    static Finding Examine(const std::string& path, const std::optional<FileIdentity>& source);
     // Whether a new file could be made in `folder`, making the folders that
     // are missing first. Touches nothing.
     static bool CanMakeIn(const std::string& folder);
@@ -70,7 +82,7 @@ public:
     // nothing there just before, and no question was asked since, so the
     // name is not looked at again (a file that appears meanwhile is found
     // by Commit, which never replaces it).
-    OpenResult Open(const std::string& path, const FileIdentity& source, bool mayReplace, bool seenAbsent = false);
+    Opening Open(const std::string& path, const FileIdentity& source, bool mayReplace, bool seenAbsent = false);
     // Claims the space for `bytes` up front where the file system can, so
     // that a disk too full is found before any work is done. False only when
     // the space is known not to be there.
@@ -111,10 +123,10 @@ private:
 
     // What is under the destination: `target` becomes the file itself,
     // links resolved, and `kept` what it would hand on.
-    static State Inspect(const std::string& path, const std::optional<FileIdentity>& source, std::string& target,
-                         Native& kept);
+    static Finding Inspect(const std::string& path, const std::optional<FileIdentity>& source, std::string& target,
+                           Native& kept);
     // Makes the temporary file in the folder of m_target, which it sets as m_folder.
-    bool CreateTemporary(const FileIdentity& source);
+    Error CreateTemporary(const FileIdentity& source);
     CommitResult LinkIntoPlace();
     // Closes the file LinkIntoPlace put in place; what it is there.
     FileIdentity CloseInPlace();

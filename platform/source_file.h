@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "error.h"
 #include "path_checks.h"
 
 namespace pictrim::platform {
@@ -20,7 +21,8 @@ public:
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
 
-    bool Open(const std::string& path);
+    // No error once the file is open.
+    Error Open(const std::string& path);
 
     // Reads up to count bytes from the current position; fewer only at the
     // end of the file. None on an I/O error.

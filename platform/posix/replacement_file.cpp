@@ -15,7 +15,6 @@
 #include <utility>
 
 #include "internal/temporary_names.h"
-#include "open_failures.h"
 #include "posix_identity.h"
 
 namespace pictrim::platform {
@@ -110,7 +109,7 @@ bool FolderTakesNewFiles(const std::string& folder) {
 bool ReplacementFile::SyncFolder(const std::string& folder) {
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) {
-        NoteOpenFailure(errno);
+        LastError();  // for a shortage of descriptors to be noted
         return false;
     }
     const bool synced = ::fsync(dfd) == 0;
@@ -147,7 +146,7 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
     return true;
 }
 
-ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
+ReplacementFile::Finding ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
                                                 std::string& target, Native& kept) {
     struct stat st {};
     if (path.empty() || !HasFileName(path)) return State::Unusable;
@@ -170,10 +169,7 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     // read-only mounts and immutable files. Nothing is truncated here. The
     // folder must take a new name too, since the file is replaced by one.
     const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe < 0) {
-        NoteOpenFailure(errno);
-        return State::Unusable;
-    }
+    if (probe < 0) return {State::Unusable, LastError()};
     ::close(probe);
     const std::string folder = FolderOf(target);
     struct stat folderStat {};
@@ -190,17 +186,14 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     return State::Replaceable;
 }
 
-bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
+Error ReplacementFile::CreateTemporary(const FileIdentity& source) {
     m_folder = FolderOf(m_target);
     RemoveAbandonedTemporaries(m_folder, source);
     int& fd = m_native->fd;
     static const bool procUsable = ::access("/proc/self/fd", X_OK) == 0;
     if (procUsable) fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        if (procUsable && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            NoteOpenFailure(errno);
-            return false;
-        }
+        if (procUsable && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return LastError();
         // No unnamed files here: a hidden named one, removed on any failure.
         for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
             m_namedTemp = FreshNameIn(m_folder);
@@ -209,9 +202,9 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
             if (fd < 0 && errno != EEXIST) break;
         }
         if (fd < 0) {
-            NoteOpenFailure(errno);
+            const Error error = LastError();
             m_namedTemp.clear();
-            return false;
+            return error;
         }
     }
     // Held until the file is closed: it tells a later run's clean-up that
@@ -234,7 +227,7 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
         if (::fchown(fd, m_native->uid, m_native->gid) != 0) { /* not ours to change: keep the new owner */ }
         ::fchmod(fd, m_native->mode);
     }
-    return true;
+    return {};
 }
 
 bool ReplacementFile::Reserve(std::uint64_t bytes) {

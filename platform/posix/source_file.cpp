@@ -7,7 +7,6 @@
 
 #include <algorithm>
 
-#include "open_failures.h"
 #include "posix_identity.h"
 
 namespace pictrim::platform {
@@ -30,24 +29,21 @@ void SetBeforeReadHookForTesting(std::function<void()> hook) { g_beforeRead = st
 
 SourceFile::~SourceFile() { Close(); }
 
-bool SourceFile::Open(const std::string& path) {
+Error SourceFile::Open(const std::string& path) {
     Close();
     // O_NONBLOCK so that a FIFO under the path cannot hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        NoteOpenFailure(errno);
-        return false;
-    }
+    if (fd < 0) return LastError();
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return false;
+        return {Error::Kind::NotAFile};
     }
     ::fcntl(fd, F_SETFL, 0);  // O_NONBLOCK off, the only status flag it was opened with
     m_native.reset(new Native{fd, static_cast<std::uint64_t>(st.st_size)});
     m_identity = StableIdentityOf(path, st);
     m_mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
-    return true;
+    return {};
 }
 
 std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) { return ReadFrom(buffer, count, -1); }

@@ -131,7 +131,7 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
     return true;
 }
 
-ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
+ReplacementFile::Finding ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
                                                 std::string& target, Native& kept) {
     if (path.empty() || !HasFileName(path)) return State::Unusable;
     const std::wstring wide = LongPath(path);
@@ -168,15 +168,15 @@ ReplacementFile::State ReplacementFile::Inspect(const std::string& path, const s
     const FileHandle probe(::CreateFileW(LongPath(target).c_str(), GENERIC_WRITE | DELETE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, 0, nullptr));
-    if (!probe) return State::Unusable;
+    if (!probe) return {State::Unusable, LastError()};
     kept.attributes = info.dwFileAttributes;
     return State::Replaceable;
 }
 
-bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
+Error ReplacementFile::CreateTemporary(const FileIdentity& source) {
     m_folder = FolderOf(m_target);
     const std::wstring folder = LongPath(m_folder);
-    if (folder.empty()) return false;
+    if (folder.empty()) return {Error::Kind::NotFound};
     RemoveAbandonedTemporaries(folder, source);
     FileHandle file;
     std::wstring name;
@@ -185,9 +185,9 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
         // No delete sharing: a later run's clean-up cannot take it while it lives.
         file = FileHandle(::CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_HIDDEN, nullptr));
-        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return false;
+        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return LastError();
     }
-    if (!file) return false;
+    if (!file) return {Error::Kind::NameTaken};
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileInformationByHandle(file.get(), &info)) {
         const std::wstring lasting = TempNameIn(folder, IdentityOf(info).index);
@@ -197,7 +197,7 @@ bool ReplacementFile::CreateTemporary(const FileIdentity& source) {
     // From here until it is put in place, the file goes with its handle.
     MarkForDeletion(file.get(), true);
     m_native->file = file.release();
-    return true;
+    return {};
 }
 
 bool ReplacementFile::Reserve(std::uint64_t bytes) {

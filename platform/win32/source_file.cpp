@@ -22,23 +22,24 @@ void SetBeforeReadHookForTesting(std::function<void()> hook) { g_beforeRead = st
 
 SourceFile::~SourceFile() { Close(); }
 
-bool SourceFile::Open(const std::string& path) {
+Error SourceFile::Open(const std::string& path) {
     Close();
     // Shared as a file opened on Linux is: others may read, write, rename or
     // delete it meanwhile, and what is read then is checked as it comes.
     FileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return LastError();
     BY_HANDLE_FILE_INFORMATION info{};
     // Only files on a disk: not a console, pipe or device such as NUL.
-    if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.get(), &info) ||
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return false;
+        return {Error::Kind::NotAFile};
     }
     m_identity = IdentityOf(info);
     m_mtime = FromFileTime(info.ftLastWriteTime);
     m_native.reset(new Native{std::move(file)});
-    return true;
+    return {};
 }
 
 std::optional<std::size_t> SourceFile::Read(void* buffer, std::size_t count) {

@@ -1,0 +1,41 @@
+#include "error.h"
+
+#include <cerrno>
+
+#include <atomic>
+
+#include "open_failures.h"
+
+namespace pictrim::platform {
+
+namespace {
+std::atomic<bool> g_ranShort{false};
+}
+
+Error LastError() {
+    const int code = errno;
+    Error error{Error::Kind::Other, code};
+    switch (code) {
+    case 0: error.kind = Error::Kind::None; break;
+    case EMFILE:
+    case ENFILE:
+        error.kind = Error::Kind::OutOfDescriptors;
+        g_ranShort = true;
+        break;
+    case ENOENT:
+    case ENOTDIR: error.kind = Error::Kind::NotFound; break;
+    case EEXIST: error.kind = Error::Kind::NameTaken; break;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: error.kind = Error::Kind::NoSpace; break;
+    case EISDIR:
+    case ELOOP:
+    case ENXIO: error.kind = Error::Kind::NotAFile; break;
+    default: break;
+    }
+    return error;
+}
+
+bool DescriptorsRanShort() { return g_ranShort; }
+
+}  // namespace pictrim::platform
