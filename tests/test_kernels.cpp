@@ -24,7 +24,7 @@ TEST(Kernels, EveryVectorPathGivesTheScalarBytes) {
             const std::uint32_t srcW = step ? w * step + w % step : w, srcH = step ? 2 * step + 1 : 3;
             std::vector<std::uint8_t> src(ImageSize(srcW, srcH));
             for (auto& b : src) {
-                const std::uint32_t r = rng();
+                const auto r = static_cast<std::uint32_t>(rng());
                 b = r % 8 < 4 ? kEdges[r % 8] : static_cast<std::uint8_t>(r >> 8);
             }
             auto run = [&](KernelPath path) {

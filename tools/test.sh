@@ -14,7 +14,9 @@ jobs=$(nproc)
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPICTRIM_BUILD_GUI=ON
+# Warnings fail the build here, not in a developer's own build (a newer
+# compiler may warn of something new).
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPICTRIM_BUILD_GUI=ON -DPICTRIM_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure | tee "$logs/suite"
 # Skipped (77) when a pictrim package is installed already: the check would
@@ -22,9 +24,10 @@ ctest --test-dir build -j "$jobs" --output-on-failure | tee "$logs/suite"
 package=passed
 tools/package-check.sh build || { status=$?; [ "$status" -eq 77 ] || exit "$status"; package=skipped; }
 
-tools/windows-check.sh build-win | tee "$logs/windows"
+tools/windows-check.sh build-win -DPICTRIM_WERROR=ON | tee "$logs/windows"
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTRIM_SANITIZE=address,undefined -DPICTRIM_BUILD_GUI=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTRIM_SANITIZE=address,undefined -DPICTRIM_BUILD_GUI=ON \
+  -DPICTRIM_WERROR=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Cross-builds Pictrim for 64-bit Windows with MinGW-w64 into the folder
-# given (default build-win), runs every test under Wine, makes the zip and
-# the installer, checks that the programs need no DLL beyond Windows' own,
-# uses pictrim.exe as a person would and installs and uninstalls it.
+# given (default build-win; CMake options may follow it), runs every test
+# under Wine, makes the zip and the installer, checks that the programs
+# need no DLL beyond Windows' own, uses pictrim.exe as a person would and
+# installs and uninstalls it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-win}
+shift || true
 # Windows are made only where a display of the stage's own is set up
 # (tools/wine-dialog-test.sh), never on the caller's desktop.
 unset DISPLAY WAYLAND_DISPLAY
 jobs=$(nproc)
 started=$(date +%s)
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release "$@"
 
 # The build's own Wine prefix, quiet, without the offers to install Mono and
 # Gecko; one Wine server kept for the whole stage, so that each test program

@@ -40,10 +40,10 @@ void CDropEdit::dropEvent(QDropEvent* event) {
     if (event->isAccepted()) OnDropFiles(event->mimeData());
 }
 
-void CDropEdit::OnDropFiles(const QMimeData* data) {
+void CDropEdit::OnDropFiles(const QMimeData* mime) {
     setAcceptDrops(false);  // one drop at a time
 
-    const QList<QUrl> urls = data->urls();
+    const QList<QUrl> urls = mime->urls();
     const QString first = !urls.isEmpty() && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
     const QByteArray encoded = QFile::encodeName(first);
     const std::size_t needed = static_cast<std::size_t>(encoded.size()) + 1;

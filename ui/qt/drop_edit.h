@@ -20,7 +20,7 @@ public:
     ~CDropEdit() override;
     Q_DISABLE_COPY_MOVE(CDropEdit)
 
-    void OnDropFiles(const QMimeData* data);
+    void OnDropFiles(const QMimeData* mime);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
