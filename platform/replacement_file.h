@@ -130,8 +130,6 @@ private:
     CommitResult LinkIntoPlace();
     // Closes the file LinkIntoPlace put in place; what it is there.
     FileIdentity CloseInPlace();
-    CommitResult PlaceNewName(const std::string& from);
-    static bool PlaceWithoutReplacing(const std::string& from, const std::string& to);
 
     NativePtr m_native;  // none before the first Open
     std::string m_target;

@@ -104,6 +104,25 @@ bool FolderTakesNewFiles(const std::string& folder) {
     return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+// Renames `from` to `to` unless `to` exists (NameTaken then), with the
+// strongest means the file system has: a rename that refuses a taken name;
+// else a hard link, which refuses one too; else (FAT through FUSE, for
+// one) a plain rename right after seeing the name free, which only a file
+// made at that very instant by another program could lose to.
+Error PlaceWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS) return LastError();
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return {};
+    }
+    if (errno == EEXIST) return LastError();
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) return {Error::Kind::NameTaken};
+    if (errno != ENOENT || ::rename(from.c_str(), to.c_str()) != 0) return LastError();
+    return {};
+}
+
 }  // namespace
 
 bool ReplacementFile::SyncFolder(const std::string& folder) {
@@ -255,38 +274,17 @@ bool ReplacementFile::Write(const void* data, std::size_t count) {
     return true;
 }
 
-// A new file takes its name only while the name is free: one that appeared
-// meanwhile belongs to somebody who was never asked.
-ReplacementFile::CommitResult ReplacementFile::PlaceNewName(const std::string& from) {
-    if (!PlaceWithoutReplacing(from, m_target)) return errno == EEXIST ? CommitResult::NameTaken : CommitResult::Failed;
-    m_namedTemp.clear();
-    return CommitResult::Committed;
-}
-
-// Renames `from` to `to` unless `to` exists (errno EEXIST then), with the
-// strongest means the file system has: a rename that refuses a taken name;
-// else a hard link, which refuses one too; else (FAT through FUSE, for
-// one) a plain rename right after seeing the name free, which only a file
-// made at that very instant by another program could lose to.
-bool ReplacementFile::PlaceWithoutReplacing(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return true;
-    }
-    if (errno == EEXIST) return false;
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return errno == ENOENT && ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
     if (!m_namedTemp.empty()) {
-        if (!m_replacing) return PlaceNewName(m_namedTemp);
+        if (!m_replacing) {
+            // A new file takes its name only while the name is free: one that
+            // appeared meanwhile belongs to somebody who was never asked.
+            if (const Error error = PlaceWithoutReplacing(m_namedTemp, m_target)) {
+                return error.kind == Error::Kind::NameTaken ? CommitResult::NameTaken : CommitResult::Failed;
+            }
+            m_namedTemp.clear();
+            return CommitResult::Committed;
+        }
         if (::rename(m_namedTemp.c_str(), m_target.c_str()) != 0) return CommitResult::Failed;
         m_namedTemp.clear();
         return CommitResult::Committed;
