@@ -64,7 +64,9 @@ TEST(Windows, LongJapaneseNamesAndOtherSpellingsOfTheSource) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(test::RunJob(c.src, c.dst, 5), c.notice);
-        if (c.notice == done) EXPECT_TRUE(test::ReadFileBytes(c.dst) == test::ExpectedOutput(picture, 5));
+        if (c.notice == done) {
+            EXPECT_TRUE(test::ReadFileBytes(c.dst) == test::ExpectedOutput(picture, 5));
+        }
         EXPECT_TRUE(test::ReadFileBytes(src) == bmp);
     }
     for (const std::string& where : {folder, deep}) {
@@ -95,8 +97,9 @@ TEST(Windows, BatchRefusesDestinationsThatDifferOnlyInCase) {
 // Wine's name for a file on the Unix side ("/tmp/x"); empty on Windows.
 std::string UnixName(const std::string& path) {
     using Call = char*(CDECL*)(const wchar_t*);
-    const auto call =
-        reinterpret_cast<Call>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+    // Through void(*)(): the one function type a FARPROC converts from without a warning.
+    const auto call = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     char* name = call ? call(PathFromUtf8(path).c_str()) : nullptr;
     const std::string unix = name ? name : "";
     if (name) ::HeapFree(::GetProcessHeap(), 0, name);
