@@ -166,7 +166,7 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
 }
 
 ReplacementFile::Finding ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
-                                                std::string& target, Native& kept) {
+                                                  std::string& target, Native& kept) {
     struct stat st {};
     if (path.empty() || !HasFileName(path)) return State::Unusable;
     target = path;

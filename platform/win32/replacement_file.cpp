@@ -132,7 +132,7 @@ bool ReplacementFile::MakeFolders(const std::string& folder) {
 }
 
 ReplacementFile::Finding ReplacementFile::Inspect(const std::string& path, const std::optional<FileIdentity>& source,
-                                                std::string& target, Native& kept) {
+                                                  std::string& target, Native& kept) {
     if (path.empty() || !HasFileName(path)) return State::Unusable;
     const std::wstring wide = LongPath(path);
     if (wide.empty()) return State::Unusable;
