@@ -40,7 +40,7 @@ void OddRow(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b, 
     }
     const std::size_t at = 3 * std::size_t{width - 1};
     std::uint8_t* o = out + 2 * at;
-    for (int c = 0; c < 3; ++c) o[c] = o[3 + c] = static_cast<std::uint8_t>((unsigned{a[at + c]} + b[at + c]) >> 1);
+    for (std::size_t c = 0; c < 3; ++c) o[c] = o[3 + c] = static_cast<std::uint8_t>((unsigned{a[at + c]} + b[at + c]) >> 1);
 }
 
 EnlargeRowFns RowKernels(KernelPath path) {

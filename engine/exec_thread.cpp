@@ -128,8 +128,8 @@ public:
         }
         m_dstWidth = static_cast<std::uint32_t>(target.width);
         m_dstHeight = static_cast<std::uint32_t>(target.height);
-        m_plan = BandPlan::Make(enlarge, enlarge ? 0 : StepTable[ratioIndex], m_layout.width, m_layout.height,
-                                m_dstWidth, m_dstHeight);
+        const std::uint32_t step = enlarge ? 0 : StepTable[static_cast<std::size_t>(ratioIndex)];
+        m_plan = BandPlan::Make(enlarge, step, m_layout.width, m_layout.height, m_dstWidth, m_dstHeight);
         return std::nullopt;
     }
 

@@ -3,7 +3,8 @@
 namespace pictrim {
 
 bool IsListedRatio(std::int32_t percent, std::int32_t index) {
-    return index >= 0 && index < static_cast<std::int32_t>(RatioList.size()) && RatioList[index].percent == percent;
+    return index >= 0 && index < static_cast<std::int32_t>(RatioList.size()) &&
+           RatioList[static_cast<std::size_t>(index)].percent == percent;
 }
 
 TargetDims TargetSize(std::uint32_t width, std::uint32_t height, std::int32_t percent) {

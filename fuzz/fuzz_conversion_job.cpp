@@ -78,16 +78,18 @@ const fs::path& kDir = kWork.path;
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     const fs::path src = kDir / "src.bmp", dst = kDir / "dst.bmp";
     std::ofstream(src, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    for (int index = 0; index < static_cast<int>(pictrim::RatioList.size()); ++index) {
+    for (std::size_t index = 0; index < pictrim::RatioList.size(); ++index) {
         fs::remove(dst);
         CountingNotices notices;
-        pictrim::CExecThread job({&notices, src, dst, nullptr, pictrim::RatioList[index].percent, index});
+        pictrim::CExecThread job(
+            {&notices, src, dst, nullptr, pictrim::RatioList[index].percent, static_cast<std::int32_t>(index)});
         job.ConversionJob();
         std::ifstream out(dst, std::ios::binary);
         if (notices.shown != 1 || job.m_bBusy != 0 || out.is_open() != notices.completed) Finding();
         unsigned char h[6] = {};
         if (out.is_open() && !out.read(reinterpret_cast<char*>(h), 6)) Finding();
-        const std::uintmax_t declared = h[2] | (h[3] << 8) | (h[4] << 16) | (std::uintmax_t{h[5]} << 24);
+        const std::uintmax_t declared =
+            h[2] | (std::uintmax_t{h[3]} << 8) | (std::uintmax_t{h[4]} << 16) | (std::uintmax_t{h[5]} << 24);
         if (out.is_open() && declared != fs::file_size(dst)) Finding();
     }
     return 0;
