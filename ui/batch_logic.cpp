@@ -1,6 +1,7 @@
 #include "batch_logic.h"
 
 #include <algorithm>
+#include <chrono>
 #include <array>
 #include <condition_variable>
 #include <optional>
@@ -21,6 +22,7 @@ namespace {
 
 using State = BatchRow::State;
 using Answer = batch::Events::Answer;
+constexpr auto kPace = std::chrono::milliseconds(40);
 
 // A question handed to the user-interface thread; the job waits for it.
 struct Question {
@@ -72,9 +74,11 @@ std::string SuffixFor(int ratioIndex) {
 }  // namespace
 
 // The run's events, gathered under a lock from the run's threads and handed
-// to the user-interface thread in one task at a time: however fast files
-// finish, the window gets at most one task waiting, and a job never waits
-// for the window except on a question.
+// to the user-interface thread by a pacer a few times a second, one task at
+// a time: however fast files finish, the window gets at most one task
+// waiting, and a job never waits for the window except on a question. A
+// task posted as soon as the last one ran would keep the window busy: a
+// widget set's queue hands out posted tasks before the user's input.
 class BatchLogic::Run final : public batch::Events {
 public:
     struct Change {
@@ -94,7 +98,7 @@ public:
         std::lock_guard lock(mutex);
         progress.bytesDone += item.bytes;
         ++progress.filesDone;
-        PostFlush();
+        dirty = true;
     }
     void Finished(const batch::Item& item, batch::Outcome outcome, const std::string& reason,
                   batch::SkipCause) override {
@@ -150,11 +154,22 @@ public:
         counts = ended;
         end = true;
         PostFlush();
+        paced.notify_all();
+    }
+
+    // Hands what has gathered to the window every kPace until the end.
+    void Pace() {
+        std::unique_lock lock(mutex);
+        while (!end) {
+            paced.wait_for(lock, kPace);
+            if (dirty) PostFlush();
+        }
     }
 
     std::vector<batch::Item> items;
     batch::Runner runner;
     std::thread thread;
+    std::thread pacer;
     bool stopped = false;  // user-interface thread only
 
     std::mutex mutex;  // what follows
@@ -163,6 +178,8 @@ public:
     batch::Counts counts;
     bool end = false;
     bool posted = false;
+    bool dirty = false;  // something to show since the last task
+    std::condition_variable paced;
     bool cancelled = false;
 
 private:
@@ -170,11 +187,12 @@ private:
     void Tell(Change change) {
         std::lock_guard lock(mutex);
         changes.push_back(std::move(change));
-        PostFlush();
+        dirty = true;
     }
     void PostFlush() {  // mutex held
         if (posted) return;
         posted = true;
+        dirty = false;
         m_logic.m_widgets.PostToUiThread([alive = std::weak_ptr(m_alive)] {
             if (const auto logic = alive.lock()) (*logic)->Flush();
         });
@@ -297,8 +315,19 @@ bool BatchLogic::Execute() {
     for (const BatchRow& row : m_rows) sources.push_back(row.source);
     auto run = std::make_unique<Run>(*this, settings, batch::PlanItems(settings, sources));
     try {
+        run->pacer = std::thread([runPtr = run.get()] { runPtr->Pace(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    try {
         run->thread = std::thread([runPtr = run.get()] { runPtr->runner.Run(); });
     } catch (const std::system_error&) {
+        {
+            std::lock_guard lock(run->mutex);
+            run->end = true;
+        }
+        run->paced.notify_all();
+        run->pacer.join();
         return false;
     }
     m_progress = run->progress;
@@ -350,6 +379,7 @@ void BatchLogic::Flush() {
 
 void BatchLogic::Finish(bool tell) {
     if (m_run->thread.joinable()) m_run->thread.join();
+    if (m_run->pacer.joinable()) m_run->pacer.join();
     m_counts = m_run->counts;
     const bool stopped = m_run->stopped;
     m_run.reset();

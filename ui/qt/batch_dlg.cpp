@@ -229,8 +229,10 @@ void CBatchDlg::ShowRunning(bool running) {
         control->setEnabled(!running);
     }
     setAcceptDrops(!running);
-    if (running) m_ui->IDC_BATCH_STOP->setFocus();  // Execute goes off under the keyboard
     UpdateCommands();
+    // Execute goes off under the keyboard: Stop takes it, and gives it back.
+    if (running) m_ui->IDC_BATCH_STOP->setFocus();
+    if (!running && m_ui->IDC_BATCH_STOP->hasFocus()) m_ui->IDC_BATCH_EXECUTE->setFocus();
 }
 
 batch::Events::Answer CBatchDlg::AskOverwrite(const std::string& text) {
