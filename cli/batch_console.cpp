@@ -81,31 +81,35 @@ void BatchConsole::Print(std::FILE* stream, const std::string& line) {
     DrawProgress(true);
 }
 
-void BatchConsole::Converted(const BatchItem& item) {
+void BatchConsole::Finished(const batch::Item& item, batch::Outcome outcome, const std::string& reason,
+                            batch::SkipCause cause) {
     std::lock_guard lock(m_mutex);
-    if (!m_options.quiet) Print(stdout, "Pictrim: " + item.source + " -> " + item.destination + ": 完了しました。");
+    switch (outcome) {
+    case batch::Outcome::Converted:
+        if (!m_options.quiet) Print(stdout, "Pictrim: " + item.source + " -> " + item.destination + ": 完了しました。");
+        break;
+    case batch::Outcome::Skipped:
+        if (m_options.quiet || cause == batch::SkipCause::Answer) break;
+        Print(stderr, "pictrim-cli: " + item.source + ": skipped: " + item.destination + " exists " +
+                          (cause == batch::SkipCause::Policy ? "(--no)" : "(none)"));
+        break;
+    case batch::Outcome::Refused:
+    case batch::Outcome::Failed: Print(stderr, "Pictrim: " + item.source + ": " + reason); break;
+    case batch::Outcome::NotDone: break;
+    }
 }
 
-void BatchConsole::Problem(const BatchItem& item, const std::string& text) {
-    std::lock_guard lock(m_mutex);
-    Print(stderr, "Pictrim: " + item.source + ": " + text);
-}
-
-std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem& item,
-                                                                const platform::Notice& question) {
-    using platform::NoticeAnswer;
-    std::lock_guard asking(m_askMutex);
+batch::Events::Answer BatchConsole::AskOverwrite(const batch::Item& item, const std::string& question) {
     {
         std::lock_guard lock(m_mutex);
-        const auto skipped = [&](const char* why) {
-            if (!m_options.quiet) Print(stderr, "pictrim-cli: " + item.source + ": skipped: " + item.destination + " exists " + why);
-            return NoticeAnswer::No;
-        };
-        if (m_questionsCancelled) return std::nullopt;  // interrupted: no new question
-        if (m_options.answer == Preset::Yes || m_standing == Standing::All) return NoticeAnswer::Yes;
-        if (m_options.answer == Preset::No) return skipped("(--no)");
-        if (m_standing == Standing::None) return skipped("(none)");
-        if (!m_askOnTerminal) return skipped("(no terminal to ask on; --yes replaces)");
+        if (m_questionsCancelled) return Answer::Cancelled;  // interrupted: no new question
+        if (!m_askOnTerminal) {
+            if (!m_options.quiet) {
+                Print(stderr, "pictrim-cli: " + item.source + ": skipped: " + item.destination +
+                                  " exists (no terminal to ask on; --yes replaces)");
+            }
+            return Answer::No;
+        }
         ClearProgress();
         m_questionUp = true;
     }
@@ -114,7 +118,7 @@ std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem
     std::string answer;
     bool cancelled = false;
     while (answer.empty()) {
-        const std::string prompt = "Pictrim: " + item.source + ": " + question.text;
+        const std::string prompt = "Pictrim: " + item.source + ": " + question;
         platform::Print(stderr, "%s [y]es/[N]o/[a]ll/none? ", Shown(stderr, prompt).c_str());
         std::fflush(stderr);
         const auto line = m_question.ReadLine();
@@ -135,11 +139,11 @@ std::optional<platform::NoticeAnswer> BatchConsole::AskOverwrite(const BatchItem
     for (const auto& [stream, text] : m_deferred) platform::Print(stream, "%s\n", text.c_str());
     m_deferred.clear();
     std::fflush(stdout);
-    if (cancelled) return std::nullopt;
-    if (answer == "a" || answer == "all") m_standing = Standing::All;
-    if (answer == "none") m_standing = Standing::None;
+    if (cancelled) return Answer::Cancelled;
     DrawProgress(true);
-    return answer == "y" || answer == "yes" || m_standing == Standing::All ? NoticeAnswer::Yes : NoticeAnswer::No;
+    if (answer == "a" || answer == "all") return Answer::All;
+    if (answer == "none") return Answer::None;
+    return answer == "y" || answer == "yes" ? Answer::Yes : Answer::No;
 }
 
 void BatchConsole::CancelQuestions() {
@@ -150,13 +154,13 @@ void BatchConsole::CancelQuestions() {
     m_question.Cancel();
 }
 
-void BatchConsole::Started(const BatchItem& item) {
+void BatchConsole::Started(const batch::Item& item) {
     std::lock_guard lock(m_mutex);
     m_current = item.source;
     DrawProgress(true);  // a big file may follow: its name must not wait for the next event
 }
 
-void BatchConsole::Finished(const BatchItem& item) {
+void BatchConsole::Processed(const batch::Item& item) {
     std::lock_guard lock(m_mutex);
     ++m_done;
     m_bytesDone += item.bytes;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "batch_plan.h"
+#include "batch/batch_events.h"
 #include "cli_options.h"
 #include "platform/notice.h"
 #include "platform/terminal_question.h"
@@ -20,20 +20,17 @@ namespace pictrim::cli {
 // message at a time, each naming its source, the overwrite questions with
 // their "all" and "none", and on a terminal a progress line kept below the
 // messages.
-class BatchConsole {
+class BatchConsole : public batch::Events {
 public:
     BatchConsole(const CliOptions& options, std::size_t files);
 
-    // What a job's notice says about its file.
-    void Converted(const BatchItem& item);
-    void Problem(const BatchItem& item, const std::string& text);
-    // None when the run is being interrupted: the file is not done, not skipped.
-    std::optional<platform::NoticeAnswer> AskOverwrite(const BatchItem& item, const platform::Notice& question);
-
-    void Started(const BatchItem& item);
-    void Finished(const BatchItem& item);
+    void Started(const batch::Item& item) override;
+    void Processed(const batch::Item& item) override;
+    void Finished(const batch::Item& item, batch::Outcome outcome, const std::string& reason,
+                  batch::SkipCause cause) override;
+    Answer AskOverwrite(const batch::Item& item, const std::string& question) override;
     // Answers the question on screen with No, and asks no other.
-    void CancelQuestions();
+    void CancelQuestions() override;
     // Clears the progress line and prints the summary.
     void Summary(const std::string& line);
 
@@ -45,7 +42,6 @@ private:
 
     const CliOptions& m_options;
     std::mutex m_mutex;     // output and the state below
-    std::mutex m_askMutex;  // one question at a time; the others keep converting meanwhile
     bool m_questionUp = false;
     bool m_questionsCancelled = false;
     std::vector<std::pair<std::FILE*, std::string>> m_deferred;  // printed once the question is answered
@@ -53,7 +49,6 @@ private:
     const bool m_askOnTerminal;
     const bool m_progress;
     const bool m_stdoutIsTerminal;
-    enum class Standing { Ask, All, None } m_standing = Standing::Ask;
 
     const std::size_t m_files;
     std::size_t m_done = 0;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "batch_console.h"
-#include "batch_plan.h"
-#include "batch_run.h"
+#include "batch/batch_plan.h"
+#include "batch/batch_run.h"
 #include "cli_options.h"
 #include "engine/exec_thread.h"
 #include "pictrim_version.h"
@@ -28,7 +28,7 @@ constexpr int kExitNotConverted = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 
-using pictrim::cli::BatchItem;
+using pictrim::batch::Item;
 using pictrim::cli::CliOptions;
 using Preset = pictrim::cli::TerminalNotices::PresetAnswer;
 using pictrim::platform::Print;
@@ -111,9 +111,25 @@ int ConvertOne(const CliOptions& options, pictrim::platform::StopSignals& signal
     return signals.Received() ? kExitInterrupted : kExitNotConverted;
 }
 
+pictrim::batch::Settings BatchSettings(const CliOptions& options) {
+    using pictrim::batch::Overwrite;
+    pictrim::batch::Settings settings;
+    settings.targetFolder = options.targetDirectory;
+    settings.suffix = options.suffix;
+    settings.recursive = options.recursive;
+    settings.jobs = options.jobs;
+    settings.percent = options.percent;
+    settings.ratioIndex = options.ratioIndex;
+    settings.keepTimes = options.preserveTimestamps;
+    settings.overwrite = options.answer == Preset::Yes ? Overwrite::Yes
+                         : options.answer == Preset::No ? Overwrite::No
+                                                        : Overwrite::Ask;
+    return settings;
+}
+
 // What a run would do, by the same look at each destination as the run's
 // own, folders it would make included: nothing is read or written.
-int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
+int DryRun(const CliOptions& options, const std::vector<Item>& items) {
     using Destination = pictrim::platform::ReplacementFile;
     using State = Destination::State;
     const bool terminal = pictrim::platform::IsTerminal(stdout);
@@ -121,7 +137,7 @@ int DryRun(const CliOptions& options, const std::vector<BatchItem>& items) {
         Print(stdout, "%s\n", (terminal ? pictrim::cli::ShownOnTerminal(line) : line).c_str());
     };
     std::size_t convert = 0, skip = 0, refuse = 0;
-    for (const BatchItem& item : items) {
+    for (const Item& item : items) {
         if (!item.refusal.empty()) {
             print(item.source + ": refused: " + item.refusal);
             ++refuse;
@@ -154,14 +170,14 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
     using pictrim::platform::AbsolutePath;
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> sources = options.sources;
-    std::vector<BatchItem> items;
+    std::vector<Item> items;
     try {
         const std::string list = options.files0From.value_or("-") == "-" ? "-" : AbsolutePath(*options.files0From);
-        if (options.files0From && !pictrim::cli::ReadFiles0From(list, sources)) {
+        if (options.files0From && !pictrim::batch::ReadFiles0From(list, sources)) {
             Print(stderr, "pictrim-cli: cannot read %s\n", list.c_str());
             return kExitNotConverted;
         }
-        items = pictrim::cli::PlanBatch(options, sources);
+        items = pictrim::batch::PlanBatch(BatchSettings(options), sources);
     } catch (const std::bad_alloc&) {  // a list without end (/dev/zero), or more names than memory
         Print(stderr, "pictrim-cli: not enough memory for the list of files\n");
         return kExitNotConverted;
@@ -169,9 +185,9 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
     if (options.dryRun) return DryRun(options, items);
 
     pictrim::cli::BatchConsole console(options, items.size());
-    pictrim::cli::BatchRun run(options, items, console);
+    pictrim::batch::Runner run(BatchSettings(options), items, console);
     signals.OnStop([&run] { run.Stop(); });
-    const pictrim::cli::BatchRun::Counts counts = run.Run();
+    const pictrim::batch::Counts counts = run.Run();
     signals.OnStop([] {});  // too late to stop anything: only noted
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

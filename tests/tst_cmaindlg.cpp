@@ -375,7 +375,7 @@ private slots:
             else QTest::keyClick(dlg, Qt::Key_Escape);
         });
         pictrim::CMainApp app;
-        app.m_strSourceFile = "from-the-command-line.bmp";
+        app.m_files = {"from-the-command-line.bmp"};
         QVERIFY(!app.InitInstance());
         QCOMPARE(app.ExitCode(), code);
         QCOMPARE(shown, QString("from-the-command-line.bmp"));

@@ -17,6 +17,8 @@ trap 'rm -rf "$logs"' EXIT
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPICTRIM_BUILD_GUI=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure | tee "$logs/suite"
+# The batch window used as a person would, in a virtual display.
+tools/batch-window-test.sh build
 # Skipped (77) when a pictrim package is installed already: the check would
 # remove it.
 package=passed
@@ -53,9 +55,9 @@ for run in "build suite" "build-asan asan" "build-win windows"; do
   missed=$(grep -c . <<<"$missed" || true)
   passed=$((passed + count - missed)) skipped=$((skipped + missed))
 done
-# The display's dialog tests; +1: the fuzzing; +2: the Windows dialog used
-# under Wine and the installer's round trip; +1 again unless the package
-# check was skipped.
-passed=$((passed + $(grep -c . <<<"$display" || true) + 1 + 2))
+# The display's dialog tests; +1: the fuzzing; +3: the batch window used in
+# a virtual display, the Windows dialog used under Wine and the installer's
+# round trip; +1 again unless the package check was skipped.
+passed=$((passed + $(grep -c . <<<"$display" || true) + 1 + 3))
 if [ "$package" = passed ]; then passed=$((passed + 1)); else skipped=$((skipped + 1)); fi
 echo "summary: $passed passed, 0 failed, $skipped skipped"

@@ -10,10 +10,16 @@
 #include "platform/replacement_file.h"
 #include "platform/path_checks.h"
 
-namespace pictrim::cli {
+namespace pictrim::batch {
 
-BatchRun::BatchRun(const CliOptions& options, const std::vector<BatchItem>& items, BatchConsole& console)
-    : m_options(options), m_items(items), m_console(console), m_notices(items.size()) {}
+Runner::Runner(const Settings& settings, const std::vector<Item>& items, Events& events)
+    : m_settings(settings),
+      m_items(items),
+      m_events(events),
+      m_ask([this](const Item& item, const platform::Notice& question, SkipCause& cause) {
+          return AskOverwrite(item, question, cause);
+      }),
+      m_notices(items.size()) {}
 
 namespace {
 
@@ -30,25 +36,25 @@ std::size_t WaitingRoom(unsigned jobs) {
 
 }  // namespace
 
-BatchRun::Counts BatchRun::Run() {
+Counts Runner::Run() {
     {
         // A source may look like an abandoned temporary file of a folder
         // the run writes to; it is the run's, not litter.
         std::vector<platform::FileIdentity> sources;
         std::vector<std::string> paths;
-        for (const BatchItem& item : m_items) {
+        for (const Item& item : m_items) {
             if (item.identity) sources.push_back(*item.identity);
             paths.push_back(item.source);
         }
         platform::ReplacementFile::SpareFromCleanUp(sources, paths);
     }
     {
-        const unsigned jobs = m_options.jobs != 0 ? m_options.jobs : std::max(1u, std::thread::hardware_concurrency());
+        const unsigned jobs = m_settings.jobs != 0 ? m_settings.jobs : std::max(1u, std::thread::hardware_concurrency());
         platform::CommitGroup commits(WaitingRoom(jobs));
         std::vector<std::thread> workers;
         for (unsigned i = 1; i < jobs && i < m_items.size(); ++i) {
             try {
-                workers.emplace_back(&BatchRun::Work, this, std::ref(commits));
+                workers.emplace_back(&Runner::Work, this, std::ref(commits));
             } catch (const std::system_error&) {
                 break;  // fewer files at once, that is all
             } catch (const std::bad_alloc&) {
@@ -62,25 +68,51 @@ BatchRun::Counts BatchRun::Run() {
 
     Counts counts;
     for (const auto& notices : m_notices) {
-        switch (notices ? notices->Result() : FileNotices::Outcome::NotDone) {
-        case FileNotices::Outcome::Converted: ++counts.converted; break;
-        case FileNotices::Outcome::Skipped: ++counts.skipped; break;
-        case FileNotices::Outcome::Refused: ++counts.refused; break;
-        case FileNotices::Outcome::Failed: ++counts.failed; break;
-        case FileNotices::Outcome::NotDone: ++counts.notDone; break;
+        switch (notices ? notices->Result() : Outcome::NotDone) {
+        case Outcome::Converted: ++counts.converted; break;
+        case Outcome::Skipped: ++counts.skipped; break;
+        case Outcome::Refused: ++counts.refused; break;
+        case Outcome::Failed: ++counts.failed; break;
+        case Outcome::NotDone: ++counts.notDone; break;
         }
     }
+    m_events.Ended(counts);
     return counts;
 }
 
-void BatchRun::Stop() {
+void Runner::Stop() {
     std::lock_guard lock(m_mutex);
     m_stopping = true;
     for (const auto& lifetime : m_running) lifetime->RequestStop();
-    m_console.CancelQuestions();
+    m_events.CancelQuestions();
 }
 
-void BatchRun::Work(platform::CommitGroup& commits) {
+std::optional<platform::NoticeAnswer> Runner::AskOverwrite(const Item& item, const platform::Notice& question,
+                                                           SkipCause& cause) {
+    using platform::NoticeAnswer;
+    std::lock_guard asking(m_askMutex);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping) return std::nullopt;  // no new question
+        if (m_settings.overwrite == Overwrite::Yes || m_standing == Standing::All) return NoticeAnswer::Yes;
+        cause = m_settings.overwrite == Overwrite::No ? SkipCause::Policy : SkipCause::EarlierNone;
+        if (m_settings.overwrite == Overwrite::No || m_standing == Standing::None) return NoticeAnswer::No;
+        cause = SkipCause::Answer;
+    }
+    // Asked without the lock: Stop must get through while the user thinks.
+    const Events::Answer answer = m_events.AskOverwrite(item, question.text);
+    std::lock_guard lock(m_mutex);
+    switch (answer) {
+    case Events::Answer::Yes: return NoticeAnswer::Yes;
+    case Events::Answer::No: return NoticeAnswer::No;
+    case Events::Answer::All: m_standing = Standing::All; return NoticeAnswer::Yes;
+    case Events::Answer::None: m_standing = Standing::None; return NoticeAnswer::No;
+    case Events::Answer::Cancelled: break;
+    }
+    return std::nullopt;
+}
+
+void Runner::Work(platform::CommitGroup& commits) {
     for (std::size_t index = m_next++; index < m_items.size(); index = m_next++) {
         {
             std::lock_guard lock(m_mutex);
@@ -95,7 +127,7 @@ void BatchRun::Work(platform::CommitGroup& commits) {
 // open the destination. One made whose parent could not be flushed is not
 // flushed again: a flush that failed once may later succeed without what it
 // lost, so nothing inside that folder is ever reported done.
-bool BatchRun::MakeFolders(const std::string& folder) {
+bool Runner::MakeFolders(const std::string& folder) {
     const auto isFolder = [](const std::string& path) {
         const auto facts = platform::FactsOf(path);
         return facts && facts->folder;
@@ -120,26 +152,26 @@ bool BatchRun::MakeFolders(const std::string& folder) {
     return true;
 }
 
-void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
-    const BatchItem& item = m_items[index];
-    m_notices[index] = std::make_unique<FileNotices>(m_console, item, commits);
+void Runner::Convert(std::size_t index, platform::CommitGroup& commits) {
+    const Item& item = m_items[index];
+    m_notices[index] = std::make_unique<FileNotices>(m_events, item, commits, m_ask);
     FileNotices& notices = *m_notices[index];
     if (!item.refusal.empty()) {
         notices.ShowNotice({item.refusal, {}, platform::NoticeButtons::Ok, platform::NoticeIcon::None,
                             platform::NoticeKind::Refusal});
-        m_console.Finished(item);
+        m_events.Processed(item);
         return;
     }
-    m_console.Started(item);
+    m_events.Started(item);
     const std::string folder = platform::FolderOf(item.destination);
     if (!MakeFolders(folder)) {
         notices.ShowNotice(notices::WriteFailure(item.destination));
-        m_console.Finished(item);
+        m_events.Processed(item);
         return;
     }
 
-    CExecThread job({&notices, item.source, item.destination, nullptr, m_options.percent, m_options.ratioIndex,
-                     m_options.preserveTimestamps, &commits});
+    CExecThread job({&notices, item.source, item.destination, nullptr, m_settings.percent, m_settings.ratioIndex,
+                     m_settings.keepTimes, &commits});
     const auto lifetime = job.Lifetime();
     {
         std::lock_guard lock(m_mutex);
@@ -151,7 +183,7 @@ void BatchRun::Convert(std::size_t index, platform::CommitGroup& commits) {
         std::lock_guard lock(m_mutex);
         m_running.erase(lifetime);
     }
-    m_console.Finished(item);
+    m_events.Processed(item);
 }
 
-}  // namespace pictrim::cli
+}  // namespace pictrim::batch

@@ -9,17 +9,11 @@
 #include "platform/source_file.h"
 #include "platform/utf8_path.h"
 
-namespace pictrim::cli {
+namespace pictrim::batch {
 
 using platform::kPathSeparators;
 
 namespace {
-
-struct Found {
-    std::string path;      // as given (Windows: made absolute)
-    std::string relative;  // under the named folder; the file name for a named file
-    std::string refusal;
-};
 
 bool HasBmpExtension(const std::string& name) {
     if (name.size() < 5) return false;  // ".bmp" alone is a hidden file, not a picture
@@ -44,7 +38,7 @@ struct WalkRules {
 // already (a loop the system does not show as a link, such as a bind mount)
 // is refused: either would make the walk go round without end.
 void Walk(const std::string& folder, const std::string& relative, const WalkRules& rules,
-          std::map<platform::FileIdentity, std::string>& entered, std::vector<Found>& found) {
+          std::map<platform::FileIdentity, std::string>& entered, std::vector<Source>& found) {
     platform::FolderListing listing = platform::ListFolder(folder);
     if (!listing.error.empty()) {
         found.push_back({folder, {}, "cannot read the folder: " + listing.error});
@@ -83,9 +77,9 @@ std::string WithSuffix(const std::string& name, const std::string& suffix) {
     return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-std::string DestinationFor(const std::optional<std::string>& target, const CliOptions& options, const Found& file) {
+std::string DestinationFor(const std::optional<std::string>& target, const Settings& settings, const Source& file) {
     std::string relative = file.relative;
-    if (options.suffix) relative = WithSuffix(relative, *options.suffix);
+    if (settings.suffix) relative = WithSuffix(relative, *settings.suffix);
     if (target) return Join(*target, relative);
     const auto slash = file.path.find_last_of(kPathSeparators);
     const std::string folder = slash == std::string::npos ? "" : file.path.substr(0, slash + 1);
@@ -115,15 +109,12 @@ bool ReadFiles0From(const std::string& listPath, std::vector<std::string>& names
     return true;
 }
 
-std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<std::string>& sources) {
-    // Every path is made absolute before anything is derived from it: on
-    // Windows "R:name" is in drive R's current folder, not in this one.
-    std::optional<std::string> target;
-    if (options.targetDirectory) target = platform::AbsolutePath(*options.targetDirectory);
-    std::vector<Found> found;
-    WalkRules rules{options.recursive, std::nullopt};
-    if (target) rules.skip = platform::IdentityOf(*target);
-    for (const std::string& named : sources) {
+std::vector<Source> CollectSources(const std::vector<std::string>& names, bool recursive,
+                                   const std::optional<std::string>& skip) {
+    std::vector<Source> found;
+    WalkRules rules{recursive, std::nullopt};
+    if (skip) rules.skip = platform::IdentityOf(*skip);
+    for (const std::string& named : names) {
         if (named.empty()) {
             found.push_back({named, {}, "an empty file name"});
             continue;
@@ -132,6 +123,8 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
             found.push_back({platform::EscapedBytes(named), {}, "a file name that is not UTF-8"});
             continue;
         }
+        // Made absolute before anything is derived from it: on Windows
+        // "R:name" is in drive R's current folder, not in this one.
         const std::string source = platform::AbsolutePath(named);
         const auto facts = platform::FactsOf(source);
         if (facts && facts->folder) {
@@ -141,8 +134,20 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
             found.push_back({source, platform::NameOf(source), {}});
         }
     }
+    return found;
+}
 
-    // Each source looked at once: its identity, and its size for the progress line.
+std::vector<Item> PlanBatch(const Settings& settings, const std::vector<std::string>& names) {
+    std::optional<std::string> target;
+    if (settings.targetFolder) target = platform::AbsolutePath(*settings.targetFolder);
+    return PlanItems(settings, CollectSources(names, settings.recursive, target));
+}
+
+std::vector<Item> PlanItems(const Settings& settings, const std::vector<Source>& found) {
+    std::optional<std::string> target;
+    if (settings.targetFolder) target = platform::AbsolutePath(*settings.targetFolder);
+
+    // Each source looked at once: its identity, and its size for the progress.
     std::vector<std::optional<platform::FileIdentity>> identities(found.size());
     std::vector<std::uint64_t> sizes(found.size(), 0);
     std::map<platform::FileIdentity, std::string> sourceFiles;
@@ -155,15 +160,15 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
         sourceFiles.emplace(*identities[i], found[i].path);
     }
 
-    std::vector<BatchItem> items;
+    std::vector<Item> items;
     std::map<std::string, std::string> taken;  // destination place -> the source that has it
     std::vector<std::string> places(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
-        const Found& file = found[i];
-        BatchItem item{file.path, {}, file.refusal, sizes[i], identities[i]};
+        const Source& file = found[i];
+        Item item{file.path, {}, file.refusal, sizes[i], identities[i]};
         if (item.refusal.empty() && file.relative.empty()) item.refusal = "no file name to give the result";
         if (item.refusal.empty()) {
-            item.destination = DestinationFor(target, options, file);
+            item.destination = DestinationFor(target, settings, file);
             const auto& source = identities[i];
             const auto there = platform::IdentityOf(item.destination);
             const auto other = there ? sourceFiles.find(*there) : sourceFiles.end();
@@ -195,4 +200,4 @@ std::vector<BatchItem> PlanBatch(const CliOptions& options, const std::vector<st
     return items;
 }
 
-}  // namespace pictrim::cli
+}  // namespace pictrim::batch

@@ -4,34 +4,34 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "batch_console.h"
+#include "batch_events.h"
 #include "batch_plan.h"
-#include "cli_options.h"
+#include "batch_settings.h"
 #include "file_notices.h"
 #include "platform/commit_group.h"
 #include "platform/worker_thread.h"
 
-namespace pictrim::cli {
+namespace pictrim::batch {
 
 // Runs the jobs of a batch, a few files at a time, each file's job on a
 // thread of the run, and makes the finished files durable in groups.
-class BatchRun {
+class Runner {
 public:
-    struct Counts {
-        std::size_t converted = 0, skipped = 0, refused = 0, failed = 0, notDone = 0;
-    };
-
-    BatchRun(const CliOptions& options, const std::vector<BatchItem>& items, BatchConsole& console);
+    Runner(const Settings& settings, const std::vector<Item>& items, Events& events);
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
 
     // Returns when every file is done, or after Stop when the jobs in
     // flight have stopped and the finished files are in place.
     Counts Run();
     // From any thread: starts no more files and stops the running ones
-    // between rows, their destinations as they were.
+    // between rows, their destinations as they were; no question is asked
+    // any more.
     void Stop();
 
 private:
@@ -40,10 +40,13 @@ private:
     // Makes the missing folders of `folder`; false when it lies in a folder
     // made by the run that could not be made durable.
     bool MakeFolders(const std::string& folder);
+    std::optional<platform::NoticeAnswer> AskOverwrite(const Item& item, const platform::Notice& question,
+                                                       SkipCause& cause);
 
-    const CliOptions& m_options;
-    const std::vector<BatchItem>& m_items;
-    BatchConsole& m_console;
+    const Settings m_settings;
+    const std::vector<Item>& m_items;
+    Events& m_events;
+    const FileNotices::AskRule m_ask;
     std::vector<std::unique_ptr<FileNotices>> m_notices;
     std::atomic<std::size_t> m_next{0};
 
@@ -52,9 +55,13 @@ private:
     // vanish in a power cut with everything in them.
     std::set<std::string> m_unflushed;
     std::set<std::string> m_present;  // found there or made and flushed: not looked at again
+
+    std::mutex m_askMutex;  // one question at a time; the other jobs keep converting meanwhile
+    enum class Standing { Ask, All, None } m_standing = Standing::Ask;  // m_mutex
+
     std::mutex m_mutex;
     bool m_stopping = false;
     std::set<std::shared_ptr<platform::ThreadLifetime>> m_running;
 };
 
-}  // namespace pictrim::cli
+}  // namespace pictrim::batch
