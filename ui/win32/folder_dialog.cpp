@@ -5,15 +5,37 @@
 
 namespace pictrim::ui {
 
-std::optional<std::wstring> ChooseFolder(HWND owner, const std::wstring& proposed) {
+namespace {
+
+// An item's file-system path; empty for one without (a phone's files).
+std::wstring PathOf(IShellItem* item) {
+    std::wstring result;
+    PWSTR path = nullptr;
+    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        result = path;
+        CoTaskMemFree(path);
+    }
+    return result;
+}
+
+IFileOpenDialog* OpenDialog(const std::wstring& title, FILEOPENDIALOGOPTIONS add) {
     IFileOpenDialog* dialog = nullptr;
     if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) {
-        return std::nullopt;
+        return nullptr;
     }
     FILEOPENDIALOGOPTIONS options = 0;
     dialog->GetOptions(&options);
-    // Folders only, and only those with a path: results are written there.
-    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+    // Only what has a path: files are read and written there.
+    dialog->SetOptions(options | FOS_FORCEFILESYSTEM | add);
+    dialog->SetTitle(title.c_str());
+    return dialog;
+}
+
+}  // namespace
+
+std::optional<std::wstring> ChooseFolder(HWND owner, const std::wstring& title, const std::wstring& proposed) {
+    IFileOpenDialog* dialog = OpenDialog(title, FOS_PICKFOLDERS);
+    if (dialog == nullptr) return std::nullopt;
     IShellItem* start = nullptr;
     if (!proposed.empty() && SUCCEEDED(SHCreateItemFromParsingName(proposed.c_str(), nullptr, IID_PPV_ARGS(&start)))) {
         dialog->SetFolder(start);
@@ -22,12 +44,32 @@ std::optional<std::wstring> ChooseFolder(HWND owner, const std::wstring& propose
     std::optional<std::wstring> chosen;
     IShellItem* item = nullptr;
     if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&item))) {
-        PWSTR path = nullptr;
-        if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
-            chosen = path;
-            CoTaskMemFree(path);
-        }
+        const std::wstring path = PathOf(item);
+        if (!path.empty()) chosen = path;
         item->Release();
+    }
+    dialog->Release();
+    return chosen;
+}
+
+std::vector<std::wstring> ChooseBitmaps(HWND owner, const std::wstring& title) {
+    std::vector<std::wstring> chosen;
+    IFileOpenDialog* dialog = OpenDialog(title, FOS_ALLOWMULTISELECT | FOS_FILEMUSTEXIST);
+    if (dialog == nullptr) return chosen;
+    const COMDLG_FILTERSPEC types[] = {{L"ﾋﾞｯﾄﾏｯﾌﾟﾌｧｲﾙ (*.bmp)", L"*.bmp"}, {L"すべてのファイル (*.*)", L"*.*"}};
+    dialog->SetFileTypes(2, types);
+    IShellItemArray* items = nullptr;
+    if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResults(&items))) {
+        DWORD count = 0;
+        items->GetCount(&count);
+        for (DWORD i = 0; i < count; ++i) {
+            IShellItem* item = nullptr;
+            if (FAILED(items->GetItemAt(i, &item))) continue;
+            const std::wstring path = PathOf(item);
+            if (!path.empty()) chosen.push_back(path);
+            item->Release();
+        }
+        items->Release();
     }
     dialog->Release();
     return chosen;

@@ -5,7 +5,6 @@
 
 #include "batch_dlg.h"
 #include "main_dlg.h"
-#include "platform/win32/wide_path.h"
 
 namespace pictrim {
 
@@ -19,13 +18,8 @@ void CMainApp::TakePaths(const std::vector<std::wstring>& paths) {
     };
     if (paths.size() == 1 && !isFolder(paths[0])) {
         m_strSourceFile = paths[0];
-        return;
-    }
-    // Made absolute now, against the folder the program was started in,
-    // before anything is derived from them.
-    for (const std::wstring& path : paths) {
-        const std::wstring full = platform::FullPath(platform::Utf8(path));
-        m_batchPaths.push_back(full.empty() ? path : full);
+    } else {
+        m_batchPaths = paths;
     }
 }
 
@@ -37,7 +31,6 @@ bool CMainApp::InitInstance() {
         CBatchDlg batch;
         batch.AddPaths(m_batchPaths);
         batch.DoModal();
-        m_nExitCode = batch.ExitCode();
     } else {
         CMainDlg dlg;
         if (!m_strSourceFile.empty()) dlg.OpenSourceFile(m_strSourceFile);

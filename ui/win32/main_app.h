@@ -14,12 +14,13 @@ public:
     void TakePaths(const std::vector<std::wstring>& paths);
     // Shows the window modally; false, as there is nothing to run after it.
     bool InitInstance();
-    // The process's exit status: the dialog's Exit button gives 16.
+    // The process's exit status: the dialog's Exit button gives 16; the
+    // batch window ends with 0.
     int ExitCode() const { return m_nExitCode; }
 
     // The file named on the command line, for the source field; empty for none.
     std::wstring m_strSourceFile;
-    // The files and folders of a batch, absolute; empty for the dialog.
+    // The files and folders of a batch; empty for the dialog.
     std::vector<std::wstring> m_batchPaths;
 
 private:
