@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <winsvc.h>
 
 #include <string>
 #include <vector>
@@ -109,6 +110,25 @@ IDataObject* SelectionOf(const std::wstring& folder, const std::vector<std::wstr
     return data;
 }
 
+// Windows always runs the COM service. Wine starts it on demand, but not
+// while a fresh prefix is still being set up (the service database locked
+// for some seconds), and COM does not try again: waited for here.
+bool ComServiceRuns() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, L"RpcSs", SERVICE_START | SERVICE_QUERY_STATUS) : nullptr;
+    bool running = false;
+    for (int i = 0; i < 1200 && service != nullptr; ++i) {
+        SERVICE_STATUS status{};
+        running = QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+        if (running) break;
+        if (status.dwCurrentState == SERVICE_STOPPED) StartServiceW(service, 0, nullptr);
+        Sleep(100);
+    }
+    if (service != nullptr) CloseServiceHandle(service);
+    if (manager != nullptr) CloseServiceHandle(manager);
+    return running;
+}
+
 template <typename Done>
 bool WaitFor(Done done) {
     // A limit for a start on a loaded machine, not a measure of speed.
@@ -131,6 +151,7 @@ TEST(Win32ShellSelection, AHundredSelectedFilesOpenOneBatchWindow) {
     }
     ClassRegistration registration(BuiltProgram());
     ASSERT_TRUE(registration.ok());
+    ASSERT_TRUE(ComServiceRuns());
     // The first window in a fresh Wine prefix builds the font cache and
     // starts the desktop, which may outlast COM's wait for a starting
     // server to offer its class: this process pays for it first.
