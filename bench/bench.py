@@ -14,8 +14,10 @@ file system to measure (ext4, tmpfs, ...).
     python3 bench/bench.py --batch [--runs 5] [--dir DIR] [--wine-cli build-win/cli/pictrim-cli.exe]
 
 --batch times a folder of 1000 files of 640 x 480 at 50 % instead: the batch
-form against a Python loop over Pillow, ImageMagick's mogrify, and the floor
-(reading every source and durably writing as many bytes as the results).
+form against the desktop program's batch window (`pictrim --execute --yes -t
+OUT FOLDER`, off screen without a display; --window names it), a Python loop
+over Pillow, ImageMagick's mogrify, and the floor (reading every source and
+durably writing as many bytes as the results).
 --wine-cli adds the Windows build run under Wine on the same files (start
 a persistent server first, `wineserver -p`, so that Wine's own start-up is
 not what is timed).
@@ -127,7 +129,7 @@ for name in sorted(os.listdir(src)):
 """
 
 
-def batch(cli, work, runs, wine_cli=None):
+def batch(cli, work, runs, wine_cli=None, window=None):
     src = os.path.join(work, "batch-src")
     os.makedirs(src, exist_ok=True)
     first = os.path.join(src, "p0000.bmp")
@@ -139,6 +141,10 @@ def batch(cli, work, runs, wine_cli=None):
     out = lambda label: os.path.join(work, "batch-out-" + label)
     commands = [("floor", [sys.executable, "-c", FLOOR, src, out("floor")]),
                 ("pictrim-cli -t (batch)", [cli, "-q", "--yes", "-t", out("pictrim"), src, "50%"])]
+    if window:
+        # The desktop program's batch window, pressing 実行 itself and
+        # closing at the end; drawn off screen unless a display is given.
+        commands.append(("pictrim batch window", [window, "--execute", "--yes", "-t", out("window"), src]))
     if wine_cli:
         # Through the wrapper the tests use: Wine's background programs would
         # otherwise keep the output pipe open.
@@ -153,6 +159,8 @@ def batch(cli, work, runs, wine_cli=None):
     r = scenario("1000 files of 640 x 480 at 50 %", commands, runs, base_label="floor")
     mine = r["pictrim-cli -t (batch)"]
     print(f"\n  pictrim / floor = {mine / r['floor']:.2f}", end="")
+    if window:
+        print(f", window / pictrim-cli = {r['pictrim batch window'] / mine:.2f}", end="")
     if wine_cli:
         print(f", Wine / Linux = {r['pictrim-cli.exe under Wine'] / mine:.2f}", end="")
     if pillow:
@@ -170,6 +178,8 @@ def main():
                         type=lambda text: [int(p) for p in text.replace("%", "").split(",")])
     parser.add_argument("--batch", action="store_true", help="time a folder of 1000 small files instead")
     parser.add_argument("--wine-cli", default=None, help="with --batch: also time this pictrim-cli.exe under Wine")
+    parser.add_argument("--window", default=os.path.join(os.path.dirname(__file__), "..", "build", "ui", "pictrim"),
+                        help="with --batch: the desktop program whose batch window is timed too, where built")
     args = parser.parse_args()
     cli = os.path.abspath(args.cli)
     if not os.access(cli, os.X_OK):
@@ -178,7 +188,12 @@ def main():
     work = args.dir or tempfile.mkdtemp(prefix="pictrim-bench-")
     os.makedirs(work, exist_ok=True)
     if args.batch:
-        batch(cli, work, args.runs, args.wine_cli and os.path.abspath(args.wine_cli))
+        window = os.path.abspath(args.window)
+        if not os.access(window, os.X_OK):
+            window = None
+        elif not os.environ.get("DISPLAY") and not os.environ.get("WAYLAND_DISPLAY"):
+            os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+        batch(cli, work, args.runs, args.wine_cli and os.path.abspath(args.wine_cli), window)
         if not args.dir:
             shutil.rmtree(work)
         return

@@ -74,7 +74,7 @@ std::string SuffixFor(int ratioIndex) {
 }  // namespace
 
 // The run's events, gathered under a lock from the run's threads and handed
-// to the user-interface thread by a pacer a few times a second, one task at
+// to the user-interface thread by a pacer 25 times a second, one task at
 // a time: however fast files finish, the window gets at most one task
 // waiting, and a job never waits for the window except on a question. A
 // task posted as soon as the last one ran would keep the window busy: a

@@ -113,6 +113,10 @@ void CBatchDlg::SetTargetFolder(const QString& folder) {
 
 void CBatchDlg::SetRatio(int index) { m_ui->IDC_BATCH_RATIO->setCurrentIndex(index); }
 
+void CBatchDlg::SetOverwrite(batch::Overwrite overwrite) {
+    m_ui->IDC_BATCH_OVERWRITE->setCurrentIndex(overwrite == batch::Overwrite::Yes ? 1 : overwrite == batch::Overwrite::No ? 2 : 0);
+}
+
 void CBatchDlg::ExecuteWhenShown() { m_executeWhenShown = true; }
 
 void CBatchDlg::showEvent(QShowEvent* event) {

@@ -36,6 +36,7 @@ public:
     // Results into this folder rather than beside their sources.
     void SetTargetFolder(const QString& folder);
     void SetRatio(int index);
+    void SetOverwrite(batch::Overwrite overwrite);
     // Presses 実行 as soon as the window shows, and closes it at the end
     // instead of showing the summary; ExitCode then tells how it went.
     void ExecuteWhenShown();

@@ -52,7 +52,9 @@ void ReadCommandLine(const QCoreApplication& app, pictrim::CMainApp* into) {
                                      QStringLiteral("Batch window: press Execute at once and close the window at the "
                                                     "end instead of showing the summary; exit status 0 when every "
                                                     "file was converted or skipped, 1 otherwise."));
-    parser.addOptions({target, ratio, execute});
+    const QCommandLineOption yes({QStringLiteral("y"), QStringLiteral("yes")},
+                                 QStringLiteral("Batch window: replace existing destinations without asking."));
+    parser.addOptions({target, ratio, yes, execute});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("BMP files or folders."),
                                  QStringLiteral("[FILE...]"));
     parser.process(app);
@@ -60,6 +62,7 @@ void ReadCommandLine(const QCoreApplication& app, pictrim::CMainApp* into) {
     into->m_files = parser.positionalArguments();
     into->m_targetFolder = parser.value(target);
     into->m_execute = parser.isSet(execute);
+    into->m_replace = parser.isSet(yes);
     if (parser.isSet(ratio)) {
         into->m_ratioIndex = RatioIndex(parser.value(ratio));
         if (into->m_ratioIndex < 0) Refuse(QStringLiteral("Unknown ratio '%1'.").arg(parser.value(ratio)));

@@ -11,7 +11,7 @@
 namespace pictrim {
 
 bool CMainApp::OpensBatchWindow() const {
-    if (m_files.size() > 1 || !m_targetFolder.isEmpty() || m_ratioIndex >= 0 || m_execute) return true;
+    if (m_files.size() > 1 || !m_targetFolder.isEmpty() || m_ratioIndex >= 0 || m_replace || m_execute) return true;
     return !m_files.isEmpty() && QFileInfo(m_files.front()).isDir();
 }
 
@@ -22,6 +22,7 @@ bool CMainApp::InitInstance() {
         CBatchDlg batch;
         if (!m_targetFolder.isEmpty()) batch.SetTargetFolder(m_targetFolder);
         if (m_ratioIndex >= 0) batch.SetRatio(m_ratioIndex);
+        if (m_replace) batch.SetOverwrite(batch::Overwrite::Yes);
         batch.AddPaths(m_files);
         if (m_execute) batch.ExecuteWhenShown();
         batch.exec();

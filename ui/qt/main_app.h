@@ -24,6 +24,7 @@ public:
     // The batch window's options.
     QString m_targetFolder;
     int m_ratioIndex = -1;
+    bool m_replace = false;
     bool m_execute = false;
 
 private:
