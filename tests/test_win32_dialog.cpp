@@ -3,6 +3,7 @@
 // come up.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "platform/utf8_path.h"
 #include "platform/win32/wide_path.h"
 #include "resource.h"
+#include "ui/win32/batch_dlg.h"
 #include "ui/win32/drop_edit.h"
 #include "ui/win32/main_dlg.h"
 
@@ -100,8 +102,9 @@ void PumpUntil(const std::function<bool()>& done) {
     }
 }
 
-// Answers the message boxes of this thread as they come up: `answer` sees
-// the box's text and gives the button to press (0: leave it up).
+// Answers the message boxes and task dialogs of this thread as they come
+// up: `answer` sees the box's text (empty for a task dialog, whose text is
+// not a control everywhere) and gives the button to press (0: leave it up).
 class NoticeAnswerer {
 public:
     explicit NoticeAnswerer(std::function<int(const std::wstring&)> answer) {
@@ -120,14 +123,19 @@ private:
         EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
             wchar_t className[16] = L"";
             GetClassNameW(window, className, 16);
-            // A message box: a dialog with the box's text in control 0xFFFF.
+            // A box is a dialog owned by a window; a message box holds its
+            // text in control 0xFFFF.
             HWND text = GetDlgItem(window, 0xFFFF);
-            if (std::wcscmp(className, L"#32770") == 0 && IsWindowVisible(window) && text != nullptr &&
-                GetProp(window, L"answered") == nullptr) {
-                s_self->texts.push_back(TextOf(text));
+            if (std::wcscmp(className, L"#32770") == 0 && IsWindowVisible(window) &&
+                GetWindow(window, GW_OWNER) != nullptr && GetProp(window, L"answered") == nullptr) {
+                s_self->texts.push_back(text != nullptr ? TextOf(text) : std::wstring());
                 if (const int button = s_self->m_answer(s_self->texts.back())) {
                     SetPropW(window, L"answered", reinterpret_cast<HANDLE>(1));
-                    PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                    if (text != nullptr) {
+                        PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                    } else {
+                        PostMessageW(window, TDM_CLICK_BUTTON, static_cast<WPARAM>(button), 0);
+                    }
                 }
             }
             return TRUE;
@@ -229,6 +237,87 @@ TEST_F(Win32DialogTest, ClosingDuringTheQuestionLeavesTheDestinationAsItWas) {
     EXPECT_EQ(answerer.texts[0], Path("out.bmp") + L" は既に存在します。上書きしますか？");
     EXPECT_EQ(test::ReadFileBytes(Utf8Path("out.bmp")), test::kOld);
     EXPECT_EQ(m_dir.Names(), (std::vector<std::string>{"out.bmp", "写真.bmp"}));
+}
+
+// The batch window on three BMP files and one that is not, results beside
+// them; `existing`: each destination there before, holding kOld.
+class Win32BatchTest : public testing::Test {
+protected:
+    void SetUp() override {
+        SKIP_WITHOUT_DESKTOP();
+        for (int i = 0; i < 3; ++i) test::WriteFileBytes(Source(i), test::EncodeBmp(m_picture));
+        test::WriteFileBytes(m_dir.path() / "メモ.bmp", test::kOld);
+        ASSERT_NE(m_dlg.Create(), nullptr);
+        std::vector<std::wstring> paths;
+        for (int i = 0; i < 3; ++i) paths.push_back(platform::Wide(platform::Utf8Of(Source(i))));
+        paths.push_back(platform::Wide(platform::Utf8Of(m_dir.path() / "メモ.bmp")));
+        m_dlg.AddPaths(paths);
+    }
+    fs::path Source(int i) { return m_dir.path() / ("写真" + std::to_string(i) + ".bmp"); }
+    fs::path Result(int i) { return m_dir.path() / ("写真" + std::to_string(i) + "_50.bmp"); }
+    // Presses 実行 and runs the window's messages until the run has ended.
+    void Execute() {
+        ASSERT_TRUE(IsWindowEnabled(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_EXECUTE)));
+        SendMessageW(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_EXECUTE), BM_CLICK, 0, 0);
+        PumpUntil([&] { return m_dlg.m_hWnd == nullptr || !m_dlg.Logic().Running(); });
+    }
+
+    test::TempDir m_dir;
+    test::Picture m_picture = test::RandomPicture(40, 30, 11);
+    CBatchDlg m_dlg;
+};
+
+TEST_F(Win32BatchTest, ExecuteConvertsEveryBitmapAndTellsTheCounts) {
+    EXPECT_EQ(SendMessageW(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_LIST), LVM_GETITEMCOUNT, 0, 0), 4);
+    NoticeAnswerer answerer([](const std::wstring&) { return IDOK; });
+    Execute();
+    PumpUntil([&] { return !answerer.texts.empty(); });
+    EXPECT_EQ(answerer.texts, std::vector<std::wstring>{
+                                  L"完了しました。\n変換: 3 件\nスキップ: 0 件\n変換不可: 1 件\n失敗: 0 件"});
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(test::ReadFileBytes(Result(i)), test::ExpectedOutput(m_picture, 5));
+    EXPECT_FALSE(fs::exists(m_dir.path() / "メモ_50.bmp"));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_EXECUTE)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_STOP)));
+}
+
+// The first question's すべてはい or すべていいえ answers the other files too.
+TEST_F(Win32BatchTest, AllOrNoneAtTheFirstQuestionAnswersTheRest) {
+    struct Row {
+        int button;
+        bool replaced;
+    };
+    for (const Row& row : {Row{100, true}, Row{101, false}}) {
+        SCOPED_TRACE(row.button);
+        for (int i = 0; i < 3; ++i) test::WriteFileBytes(Result(i), test::kOld);
+        int questions = 0;
+        NoticeAnswerer answerer([&](const std::wstring& text) {
+            if (!text.empty()) return IDOK;  // the summary
+            ++questions;
+            return row.button;
+        });
+        Execute();
+        PumpUntil([&] { return answerer.texts.size() == 2; });
+        EXPECT_EQ(questions, 1);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(test::ReadFileBytes(Result(i)),
+                      row.replaced ? test::ExpectedOutput(m_picture, 5) : test::kOld);
+        }
+    }
+}
+
+// Closed while the question is up: the run stops, every destination as it
+// was, no file left behind.
+TEST_F(Win32BatchTest, ClosingDuringTheQuestionLeavesEveryDestinationAsItWas) {
+    for (int i = 0; i < 3; ++i) test::WriteFileBytes(Result(i), test::kOld);
+    NoticeAnswerer answerer([&](const std::wstring&) {
+        PostMessageW(m_dlg.m_hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    });
+    SendMessageW(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_EXECUTE), BM_CLICK, 0, 0);
+    PumpUntil([&] { return m_dlg.m_hWnd == nullptr; });
+    EXPECT_FALSE(m_dlg.Logic().Running());
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(test::ReadFileBytes(Result(i)), test::kOld);
+    EXPECT_EQ(m_dir.Names().size(), 7u);
 }
 
 }  // namespace

@@ -4,8 +4,12 @@
 # name, as "Open with" gives it), the destination typed, Execute, the
 # completion notice, the file byte for byte as pictrim-cli.exe makes it, a
 # second Execute whose overwrite question is answered No, then 終了 and exit
-# status 16. With a second argument, screenshots of the dialog, the
-# question and the file dialog are left in that folder.
+# status 16. Then many files as a drop on the program's icon gives them
+# (two files and a folder on one command line): one batch window lists
+# them all, Enter presses 実行, the summary tells the counts, every result
+# is byte for byte pictrim-cli.exe's, Esc ends the program with status 0.
+# With a second argument, screenshots of the dialog, the question, the file
+# dialog, the batch window and its summary are left in that folder.
 #
 #   tools/wine-dialog-test.sh BUILD-WIN-DIR [SHOTS-DIR]
 #
@@ -163,4 +167,29 @@ timeout "$limit" tail --pid="$app" -f /dev/null || fail "pictrim.exe did not end
 wait "$app" || status=$?
 [ "$status" -eq 16 ] || fail "exit status $status after 終了, not 16"
 say "終了 ended the program with exit status 16"
+
+# Many files: two named and a folder of two more (one named in upper case).
+mkdir -p "$work/束" "$work/束/フォルダー"
+for name in 甲.bmp 乙.bmp フォルダー/丙.BMP フォルダー/丁.bmp; do cp "$src" "$work/束/$name"; done
+wine "$exe" "$(winpath "$work/束/甲.bmp")" "$(winpath "$work/束/乙.bmp")" "$(winpath "$work/束/フォルダー")" &
+app=$!
+batch=$(wait_window '^Pictrim - 一括変換$' "batch window")
+xdotool windowactivate --sync "$batch"
+shot batch
+xdotool key Return  # 実行 is the default button
+box=$(wait_window '^Pictrim$' "summary")
+xdotool windowactivate --sync "$box"  # drawn by then
+shot batch-summary
+xdotool key Return
+wait_gone '^Pictrim$' "summary"
+for name in 甲_50.bmp 乙_50.bmp フォルダー/丙_50.BMP フォルダー/丁_50.bmp; do
+  cmp "$work/束/$name" "$work/expected.bmp" || fail "$name differs from pictrim-cli.exe's"
+done
+say "the batch window converted 4 files byte for byte"
+shot batch-done
+xdotool windowactivate --sync "$batch" key Escape
+status=0
+timeout "$limit" tail --pid="$app" -f /dev/null || fail "pictrim.exe did not end after Esc in the batch window"
+wait "$app" || status=$?
+[ "$status" -eq 0 ] || fail "exit status $status after Esc in the batch window, not 0"
 echo "wine-dialog-test: 1 passed, 0 failed"

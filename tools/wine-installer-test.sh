@@ -2,7 +2,8 @@
 # Installs Pictrim's installer silently in a fresh Wine prefix, checks the
 # files, the Start menu shortcut and the registry entries, uninstalls it
 # silently and checks that the registry and the folders are exactly as
-# before; then the same into a new folder chain with /D=. Then: a second
+# before (the class and the verbs that give Explorer's selection to one
+# process included); then the same into a new folder chain with /D=. Then: a second
 # install elsewhere takes the first copy away, a third without /D= stays
 # where the second went, a copy of the folder made by hand removes only
 # itself, a folder the install made is kept once it holds someone else's
@@ -37,6 +38,7 @@ c=$WINEPREFIX/drive_c
 menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs"
 classes='HKLM\Software\Classes'
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+clsid='{AB592894-8D00-472E-BDFF-E268CBA0E760}'
 
 # The parts of the registry and the folders that an install may touch, as text.
 snapshot() {
@@ -96,6 +98,18 @@ installed() {  # FOLDER BMP-DEFAULT: the install in FOLDER is whole, with its en
   wine reg query "$classes\\Applications\\pictrim.exe\\SupportedTypes" /v .bmp >/dev/null 2>&1 || fail "no SupportedTypes .bmp"
   wine reg query "$classes\\.bmp\\OpenWithProgids" /v Pictrim.bmp >/dev/null 2>&1 || fail "not in .bmp's Open with list"
   [ "$(value "$classes\\.bmp" @)" = "$2" ] || fail "the default program for .bmp changed"
+  # A selection of any size to one process: the class as a local server of
+  # the installed program, named by the DropTarget of the verbs that use it.
+  [ "$(value "$classes\\CLSID\\$clsid\\LocalServer32" @)" = "\"$folder\\pictrim.exe\"" ] ||
+    fail "the selection's class is not served by $folder\\pictrim.exe"
+  local verb
+  for verb in 'SystemFileAssociations\.bmp\shell\Pictrim' 'Directory\shell\Pictrim' \
+    'Applications\pictrim.exe\shell\open' 'Pictrim.bmp\shell\open'; do
+    [ "$(value "$classes\\$verb\\DropTarget" CLSID)" = "$clsid" ] || fail "$verb does not hand the selection to the class"
+  done
+  for verb in 'SystemFileAssociations\.bmp\shell\Pictrim' 'Directory\shell\Pictrim'; do
+    [ "$(value "$classes\\$verb" MultiSelectModel)" = Player ] || fail "$verb is not offered for any number of items"
+  done
 }
 
 round_trip() {  # FOLDER [NEW]: installs (into FOLDER when NEW), uninstalls, nothing left
