@@ -131,11 +131,30 @@ void CommitGroup::Run() {
 }
 
 void CommitGroup::CommitTogether(std::deque<Entry>& group) {
+    // One flush of each file system that is flushed whole, instead of one
+    // per file, whose disk flushes and journal commits come one after
+    // another. Where that flush fails each file is flushed on its own: the
+    // failure may be another program's, and the file's own flush tells.
+    std::vector<std::optional<std::uint64_t>> devices;
+    devices.reserve(group.size());
+    std::map<std::uint64_t, std::string> fileSystems;  // -> a folder on it
+    for (const Entry& entry : group) {
+        const std::string& folder = entry.file.Folder();
+        auto known = m_flushedWhole.find(folder);
+        if (known == m_flushedWhole.end()) known = m_flushedWhole.emplace(folder, ReplacementFile::FlushedWhole(folder)).first;
+        devices.push_back(known->second);
+        if (known->second) fileSystems.emplace(*known->second, folder);
+    }
+    std::set<std::uint64_t> synced;
+    for (const auto& [device, folder] : fileSystems) {
+        if (ReplacementFile::SyncFileSystem(folder)) synced.insert(device);
+    }
     std::vector<ReplacementFile::CommitResult> results;
     results.reserve(group.size());
-    for (Entry& entry : group) {
-        results.push_back(entry.file.FinishFlush() ? ReplacementFile::CommitResult::Committed
-                                                   : ReplacementFile::CommitResult::Failed);
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        ReplacementFile& file = group[i].file;
+        const bool flushed = devices[i] && synced.count(*devices[i]) != 0 ? file.FinishFlushedWhole() : file.FinishFlush();
+        results.push_back(flushed ? ReplacementFile::CommitResult::Committed : ReplacementFile::CommitResult::Failed);
     }
     std::set<std::string> folders;
     for (std::size_t i = 0; i < group.size(); ++i) {

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -18,9 +19,9 @@ namespace pictrim::platform {
 // Makes many finished files durable together instead of one disk flush
 // after another. Files handed in while a group is being flushed wait and
 // form the next group, so groups grow exactly as much as flushing is slow.
-// Each file of a group is flushed (the journal commit of the first carries
-// the others), then put in place, then every folder of the group is flushed
-// once. A name points to a new file only after its data is durable, so a
+// The files of a group are flushed (on a local disk by one flush of the
+// whole file system, elsewhere each on its own), then put in place, then
+// every folder of the group is flushed once. A name points to a new file only after its data is durable, so a
 // power cut leaves every destination as it was or complete, as Commit does.
 // A file the group has put in place is never replaced by another of its
 // files: in a folder that ignores case, "a.bmp" and "A.bmp" are one name.
@@ -63,6 +64,9 @@ private:
     mutable std::mutex m_placedMutex;
     std::map<FileIdentity, std::string> m_placed;
     std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> m_placedNames;  // -> name, label
+
+    // Per destination folder: the file system to flush whole, if it is one.
+    std::map<std::string, std::optional<std::uint64_t>> m_flushedWhole;  // the group's thread only
 
     const std::size_t m_maxWaiting;
     std::mutex m_mutex;
