@@ -23,15 +23,25 @@ Runner::Runner(const Settings& settings, const std::vector<Item>& items, Events&
 
 namespace {
 
+constexpr std::size_t kMost = 256, kSpare = 16, kPerJob = 4;
+
 // Each file waiting to be committed holds a descriptor, and the group being
 // flushed as many again; each job a few more. Sized to the process's limit,
 // the queue makes the jobs wait instead of failing their opens.
 std::size_t WaitingRoom(unsigned jobs) {
-    constexpr std::size_t kMost = 256, kSpare = 16, kPerJob = 4;
     const std::size_t limit = platform::DescriptorLimit();
     const std::size_t reserved = kSpare + kPerJob * jobs;
     if (limit == 0) return kMost;
     return std::clamp<std::size_t>(limit > reserved ? (limit - reserved) / 2 : 1, 1, kMost);
+}
+
+// The replaced files the group may hold open meanwhile: what the process's
+// limit leaves beside the waiting room and the group being flushed.
+std::size_t HeldRoom(unsigned jobs, std::size_t room) {
+    const std::size_t limit = platform::DescriptorLimit();
+    const std::size_t used = kSpare + kPerJob * jobs + 2 * room;
+    if (limit == 0) return kMost;
+    return std::min(limit > used ? limit - used : 0, kMost);
 }
 
 }  // namespace
@@ -50,7 +60,8 @@ Counts Runner::Run() {
     }
     {
         const unsigned jobs = m_settings.jobs != 0 ? m_settings.jobs : std::max(1u, std::thread::hardware_concurrency());
-        platform::CommitGroup commits(WaitingRoom(jobs));
+        const std::size_t room = WaitingRoom(jobs);
+        platform::CommitGroup commits(room, HeldRoom(jobs, room));
         std::vector<std::thread> workers;
         for (unsigned i = 1; i < jobs && i < m_items.size(); ++i) {
             try {

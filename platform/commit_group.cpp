@@ -1,6 +1,7 @@
 #include "commit_group.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <set>
 #include <system_error>
@@ -27,9 +28,10 @@ bool Lists(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-CommitGroup::CommitGroup(std::size_t maxWaiting) : m_maxWaiting(maxWaiting) {
+CommitGroup::CommitGroup(std::size_t maxWaiting, std::size_t maxHeld) : m_maxWaiting(maxWaiting), m_maxHeld(maxHeld) {
     try {
         m_thread = std::thread(&CommitGroup::Run, this);
+        if (maxHeld != 0) m_releaser = std::thread(&CommitGroup::Release, this);
     } catch (const std::system_error&) {  // each file is then committed on its own
     } catch (const std::bad_alloc&) {
     }
@@ -42,6 +44,25 @@ CommitGroup::~CommitGroup() {
     }
     m_changed.notify_all();
     if (m_thread.joinable()) m_thread.join();
+    {
+        std::lock_guard lock(m_releaseMutex);
+        m_releaseClosing = true;
+    }
+    m_releaseChanged.notify_all();
+    if (m_releaser.joinable()) m_releaser.join();
+}
+
+void CommitGroup::Release() {
+    for (;;) {
+        std::vector<std::unique_ptr<SourceFile>> files;
+        {
+            std::unique_lock lock(m_releaseMutex);
+            m_releaseChanged.wait(lock, [this] { return m_releaseClosing || !m_toRelease.empty(); });
+            if (m_toRelease.empty()) return;
+            files.swap(m_toRelease);
+        }
+        files.clear();
+    }
 }
 
 void CommitGroup::Submit(ReplacementFile file, Done done, std::string label) {
@@ -131,15 +152,49 @@ void CommitGroup::Run() {
 }
 
 void CommitGroup::CommitTogether(std::deque<Entry>& group) {
+    // One flush of each file system that is flushed whole, instead of one
+    // per file, whose disk flushes and journal commits come one after
+    // another. Where that flush fails each file is flushed on its own: the
+    // failure may be another program's, and the file's own flush tells.
+    std::vector<std::optional<std::uint64_t>> devices;
+    devices.reserve(group.size());
+    std::map<std::uint64_t, std::string> fileSystems;  // -> a folder on it
+    for (const Entry& entry : group) {
+        const std::string& folder = entry.file.Folder();
+        auto known = m_flushedWhole.find(folder);
+        if (known == m_flushedWhole.end()) known = m_flushedWhole.emplace(folder, ReplacementFile::FlushedWhole(folder)).first;
+        devices.push_back(known->second);
+        if (known->second) fileSystems.emplace(*known->second, folder);
+    }
+    std::set<std::uint64_t> synced;
+    for (const auto& [device, folder] : fileSystems) {
+        if (ReplacementFile::SyncFileSystem(folder)) synced.insert(device);
+    }
     std::vector<ReplacementFile::CommitResult> results;
     results.reserve(group.size());
-    for (Entry& entry : group) {
-        results.push_back(entry.file.FinishFlush() ? ReplacementFile::CommitResult::Committed
-                                                   : ReplacementFile::CommitResult::Failed);
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        ReplacementFile& file = group[i].file;
+        const bool flushed = devices[i] && synced.count(*devices[i]) != 0 ? file.FinishFlushedWhole() : file.FinishFlush();
+        results.push_back(flushed ? ReplacementFile::CommitResult::Committed : ReplacementFile::CommitResult::Failed);
     }
     std::set<std::string> folders;
+    std::vector<std::unique_ptr<SourceFile>> replaced;
+    std::size_t held = 0;  // at most: the releasing thread only lets go
+    if (m_releaser.joinable()) {
+        std::lock_guard lock(m_releaseMutex);
+        held = m_toRelease.size();
+    }
     for (std::size_t i = 0; i < group.size(); ++i) {
         if (results[i] != ReplacementFile::CommitResult::Committed) continue;
+        // Only on the local disks flushed whole: elsewhere (Windows) an open
+        // file may stand in the way of its replacement.
+        if (devices[i] && group[i].file.Replacing() && m_releaser.joinable() && held + replaced.size() < m_maxHeld) {
+            try {
+                auto old = std::make_unique<SourceFile>();
+                if (old->Open(group[i].file.TargetPath())) replaced.push_back(std::move(old));
+            } catch (const std::bad_alloc&) {  // freed by the rename, that is all
+            }
+        }
         results[i] = Publish(group[i].file, group[i].label);
         if (results[i] == ReplacementFile::CommitResult::Committed) folders.insert(group[i].file.Folder());
     }
@@ -154,6 +209,16 @@ void CommitGroup::CommitTogether(std::deque<Entry>& group) {
         }
         group[i].done(results[i]);
     }
+    if (replaced.empty()) return;
+    {
+        std::lock_guard lock(m_releaseMutex);
+        try {
+            m_toRelease.insert(m_toRelease.end(), std::make_move_iterator(replaced.begin()),
+                               std::make_move_iterator(replaced.end()));
+        } catch (const std::bad_alloc&) {  // let go of here, below
+        }
+    }
+    m_releaseChanged.notify_all();
 }
 
 }  // namespace pictrim::platform

@@ -2,25 +2,29 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "replacement_file.h"
+#include "source_file.h"
 
 namespace pictrim::platform {
 
 // Makes many finished files durable together instead of one disk flush
 // after another. Files handed in while a group is being flushed wait and
 // form the next group, so groups grow exactly as much as flushing is slow.
-// Each file of a group is flushed (the journal commit of the first carries
-// the others), then put in place, then every folder of the group is flushed
-// once. A name points to a new file only after its data is durable, so a
+// The files of a group are flushed (on a local disk by one flush of the
+// whole file system, elsewhere each on its own), then put in place, then
+// every folder of the group is flushed once. A name points to a new file only after its data is durable, so a
 // power cut leaves every destination as it was or complete, as Commit does.
 // A file the group has put in place is never replaced by another of its
 // files: in a folder that ignores case, "a.bmp" and "A.bmp" are one name.
@@ -28,7 +32,9 @@ class CommitGroup {
 public:
     using Done = std::function<void(ReplacementFile::CommitResult)>;
 
-    explicit CommitGroup(std::size_t maxWaiting = 256);
+    // maxHeld: how many replaced files may be held open at once (see
+    // m_toRelease); none is held with 0.
+    explicit CommitGroup(std::size_t maxWaiting = 256, std::size_t maxHeld = 0);
     ~CommitGroup();  // commits everything handed in first
     CommitGroup(const CommitGroup&) = delete;
     CommitGroup& operator=(const CommitGroup&) = delete;
@@ -53,6 +59,7 @@ private:
         std::string label;
     };
     void Run();
+    void Release();  // the releasing thread's loop
     void CommitTogether(std::deque<Entry>& group);
     ReplacementFile::CommitResult Publish(ReplacementFile& file, const std::string& label);
     std::optional<std::string> PlacedAtLocked(const std::string& path) const;  // m_placedMutex held
@@ -64,13 +71,27 @@ private:
     std::map<FileIdentity, std::string> m_placed;
     std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> m_placedNames;  // -> name, label
 
+    // Per destination folder: the file system to flush whole, if it is one.
+    std::map<std::string, std::optional<std::uint64_t>> m_flushedWhole;  // the group's thread only
+
     const std::size_t m_maxWaiting;
+    const std::size_t m_maxHeld;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Entry> m_waiting;
     bool m_committing = false;
     bool m_closing = false;
     std::thread m_thread;  // not joinable when no thread could be had
+
+    // Files a group replaced, held open by the group so that the rename
+    // does not free their blocks, let go of here: freeing them waits for the
+    // disk where it discards what is freed (ext4 mounted with discard), a
+    // wait the group would pay once per replaced file, one after another.
+    std::mutex m_releaseMutex;
+    std::condition_variable m_releaseChanged;
+    std::vector<std::unique_ptr<SourceFile>> m_toRelease;
+    bool m_releaseClosing = false;
+    std::thread m_releaser;  // not joinable when none: each group lets go of its own
 };
 
 }  // namespace pictrim::platform

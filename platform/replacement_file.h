@@ -109,6 +109,15 @@ public:
     // False when the folder could not be flushed: what was put in it may not
     // survive a power cut.
     static bool SyncFolder(const std::string& folder);
+    // Where one flush of a whole file system makes every file written to it
+    // durable (local disks), a group of files takes that one flush instead
+    // of one each. The file system of `folder` (its device) when so; none
+    // where each file must be flushed on its own (FUSE, network, FAT).
+    static std::optional<std::uint64_t> FlushedWhole(const std::string& folder);
+    static bool SyncFileSystem(const std::string& folder);
+    // FinishFlush once SyncFileSystem has flushed the file's file system
+    // since the file was written: false when a write of it failed on its way.
+    bool FinishFlushedWhole();
 
 private:
     // The system's handle of the open temporary file, and what a replaced

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,6 +133,33 @@ bool ReplacementFile::SyncFolder(const std::string& folder) {
         return false;
     }
     const bool synced = ::fsync(dfd) == 0;
+    ::close(dfd);
+    return synced;
+}
+
+std::optional<std::uint64_t> ReplacementFile::FlushedWhole(const std::string& folder) {
+    // File systems whose syncfs writes back every file, waits for it, and
+    // commits with a flush of the disk's cache. FUSE may answer it without
+    // asking its server, FAT flushes no cache, a network one its own way.
+    constexpr long kExt4 = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E, kTmpfs = 0x01021994;
+    struct statfs info {};
+    struct stat st {};
+    if (::statfs(folder.c_str(), &info) != 0 || ::stat(folder.c_str(), &st) != 0) return std::nullopt;
+    const long type = static_cast<long>(info.f_type);
+    if (type != kExt4 && type != kXfs && type != kBtrfs && type != kTmpfs) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_dev);
+}
+
+bool ReplacementFile::SyncFileSystem(const std::string& folder) {
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) {
+        LastError();  // for a shortage of descriptors to be noted
+        return false;
+    }
+    // Twice: ext4 without a journal writes its inode tables and bitmaps
+    // after the flush of the disk's cache that ends the first, where a name
+    // made next could overtake them; the second flushes them.
+    const bool synced = ::syncfs(dfd) == 0 && ::syncfs(dfd) == 0;
     ::close(dfd);
     return synced;
 }
@@ -330,6 +358,14 @@ void ReplacementFile::StartFlush() {
 bool ReplacementFile::FinishFlush() {
     // Errors of delayed allocation and of network file systems surface here.
     if (IsOpen() && ::fdatasync(m_native->fd) == 0) return true;
+    Discard();
+    return false;
+}
+
+bool ReplacementFile::FinishFlushedWhole() {
+    // The file's own record of failed writes, which syncfs does not tell
+    // (it tells those of the file system since its folder was opened).
+    if (m_native->fd >= 0 && ::sync_file_range(m_native->fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE) == 0) return true;
     Discard();
     return false;
 }

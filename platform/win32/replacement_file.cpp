@@ -101,6 +101,13 @@ void RemoveAbandonedTemporaries(const std::wstring& folder, const FileIdentity& 
 // the new, complete one's.
 bool ReplacementFile::SyncFolder(const std::string&) { return true; }
 
+// A volume is flushed whole only with administrator rights: each file is flushed.
+std::optional<std::uint64_t> ReplacementFile::FlushedWhole(const std::string&) { return std::nullopt; }
+
+bool ReplacementFile::SyncFileSystem(const std::string&) { return false; }
+
+bool ReplacementFile::FinishFlushedWhole() { return FinishFlush(); }
+
 bool ReplacementFile::CanMakeIn(const std::string& folder) {
     std::string at = folder;
     for (;;) {

@@ -100,8 +100,15 @@ ROWS = [
         preload=FIRST_FOLDER_FLUSH_FAILS, reported=0),
     Row("folder flushes failing (EIO), existing folder", pictures(*many("in", 3), old=["out/p01.bmp"]),
         ["--yes", "-t", "out", "in", "50"], inject="fsync:error=EIO"),
+    # A batch flushes the whole file system (local disks) and then asks each
+    # file whether a write of it failed; where that flush fails, each file
+    # is flushed on its own.
     Row("data flushes failing (EIO)", pictures(*many("in", 3), old=["out/p01.bmp"]), ["--yes", "-t", "out", "in", "50"],
-        inject="fdatasync:error=EIO"),
+        inject="fdatasync,syncfs:error=EIO", reported=0),
+    Row("file system flush failing (EIO)", pictures(*many("in", 3), old=["out/p01.bmp"]),
+        ["--yes", "-t", "out", "in", "50"], inject="syncfs:error=EIO", reported=3),
+    Row("a file's writes failing on their way (EIO)", pictures(*many("in", 3)), ["-t", "out", "in", "50"],
+        inject="sync_file_range:error=EIO", reported=0),
     Row("FAT fallback (fusefat)", pictures(*many("in", 3), old=["fat/out/p01.bmp"]),
         ["--yes", "-t", "fat/out", "in", "50"], fat=True),
 ]
@@ -119,6 +126,8 @@ WRONG = [
         wrong="early_completion"),
     Row("wrong: a failed folder flush tried again", pictures("a.bmp"), ["a.bmp", "b.bmp", "50"],
         wrong="folder_flush_retried", preload=FIRST_FOLDER_FLUSH_FAILS),
+    Row("wrong: file system flushed before the last write", pictures("a.bmp"), ["a.bmp", "b.bmp", "50"],
+        wrong="file_system_flushed_early"),
     Row("wrong: written through a shared mapping", pictures("a.bmp"), ["a.bmp", "b.bmp", "50"],
         wrong="mapped_write", loud=True),
 ]

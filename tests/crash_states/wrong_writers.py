@@ -9,6 +9,7 @@ same path under REFERENCE, in two writes, and a completion line as
 pictrim-cli prints it.
 """
 
+import ctypes
 import mmap
 import os
 import sys
@@ -108,8 +109,23 @@ def mapped_write(destination, data):
     tell(destination)
 
 
+def file_system_flushed_early(destination, data):
+    # The file system flushed whole, as the batch does, but before the
+    # file's last write: the flush covers only what came before it.
+    temporary = os.path.join(folder_of(destination), ".wrong-" + os.path.basename(destination))
+    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
+    os.write(fd, data[: len(data) // 2])
+    if ctypes.CDLL(None, use_errno=True).syncfs(fd) != 0:
+        raise OSError(ctypes.get_errno(), "syncfs")
+    os.write(fd, data[len(data) // 2:])
+    os.close(fd)
+    os.rename(temporary, destination)
+    flush(folder_of(destination))
+    tell(destination)
+
+
 MODES = {f.__name__: f for f in (truncate_in_place, rename_unflushed, no_folder_flush, unflushed_new_folder,
-                                 early_completion, folder_flush_retried, mapped_write)}
+                                 early_completion, folder_flush_retried, mapped_write, file_system_flushed_early)}
 
 if __name__ == "__main__":
     mode, reference, destinations = MODES[sys.argv[1]], sys.argv[2], sys.argv[3:]
