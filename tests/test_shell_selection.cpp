@@ -152,10 +152,6 @@ TEST(Win32ShellSelection, AHundredSelectedFilesOpenOneBatchWindow) {
     ClassRegistration registration(BuiltProgram());
     ASSERT_TRUE(registration.ok());
     ASSERT_TRUE(ComServiceRuns());
-    // The first window in a fresh Wine prefix builds the font cache and
-    // starts the desktop, which may outlast COM's wait for a starting
-    // server to offer its class: this process pays for it first.
-    DestroyWindow(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
 
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     IDataObject* data = SelectionOf(folder, names);

@@ -280,6 +280,18 @@ TEST_F(Win32BatchTest, ExecuteConvertsEveryBitmapAndTellsTheCounts) {
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_STOP)));
 }
 
+// A drop on the window adds what it names: a folder's bitmaps in any case,
+// not a file listed already, nor a folder's other files.
+TEST_F(Win32BatchTest, ADropAddsAFoldersBitmapsAndNoFileTwice) {
+    fs::create_directory(m_dir.path() / "sub");
+    test::WriteFileBytes(m_dir.path() / "sub" / "A.BMP", test::EncodeBmp(m_picture));
+    test::WriteFileBytes(m_dir.path() / "sub" / "b.txt", test::kOld);
+    const auto wide = [](const fs::path& path) { return platform::Wide(platform::Utf8Of(path)); };
+    SendMessageW(m_dlg.m_hWnd, WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop({wide(Source(0)), wide(m_dir.path() / "sub")})), 0);
+    EXPECT_EQ(SendMessageW(GetDlgItem(m_dlg.m_hWnd, IDC_BATCH_LIST), LVM_GETITEMCOUNT, 0, 0), 5);
+}
+
 // The first question's すべてはい or すべていいえ answers the other files too.
 TEST_F(Win32BatchTest, AllOrNoneAtTheFirstQuestionAnswersTheRest) {
     struct Row {

@@ -94,6 +94,15 @@ wait_gone() {
     sleep 0.1
   done
 }
+# Waits until a window shows more than the black it is mapped with.
+wait_drawn() {
+  [ -n "$shots" ] || return 0
+  local deadline=$((SECONDS + limit))
+  until [ "$(import -window "$1" png:- 2>/dev/null | convert - -format '%[fx:mean>0.2]' info: 2>/dev/null)" = 1 ]; do
+    [ $SECONDS -lt $deadline ] || fail "window $1 not drawn after ${limit}s ($2)"
+    sleep 0.1
+  done
+}
 shot() {
   [ -n "$shots" ] || return 0
   mkdir -p "$shots"
@@ -178,8 +187,11 @@ xdotool windowactivate --sync "$batch"
 shot batch
 xdotool key Return  # 実行 is the default button
 box=$(wait_window '^Pictrim$' "summary")
-xdotool windowactivate --sync "$box"  # drawn by then
+xdotool windowactivate --sync "$box"
+wait_drawn "$box" "summary"
 shot batch-summary
+# The box alone too: in the whole screen's picture it may show black.
+[ -z "$shots" ] || import -window "$box" "$shots/batch-summary-box.png"
 xdotool key Return
 wait_gone '^Pictrim$' "summary"
 for name in 甲_50.bmp 乙_50.bmp フォルダー/丙_50.BMP フォルダー/丁_50.bmp; do

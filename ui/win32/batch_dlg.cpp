@@ -31,6 +31,10 @@ HICON LoadIconSized(int cx, int cy) {
 }  // namespace
 
 CBatchDlg::CBatchDlg() {
+    // The template's controls, its list and progress bar among them, are
+    // registered here, whoever shows the window.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
     m_hIcon = LoadIconSized(SM_CXICON, SM_CYICON);
     m_hIconSmall = LoadIconSized(SM_CXSMICON, SM_CYSMICON);
 }

@@ -25,7 +25,7 @@ void CMainApp::TakePaths(const std::vector<std::wstring>& paths) {
 
 bool CMainApp::InitInstance() {
     // The system's visual styles for the controls (with the manifest).
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     if (!m_batchPaths.empty()) {
         CBatchDlg batch;
