@@ -115,15 +115,18 @@ wait "$app" || status=$?
 
 rm -f photos/*_50.bmp
 
-# 中止 once the batch has begun (the keyboard's focus is on 中止 while a
-# batch runs): wherever it lands, each destination is complete or absent.
+# 中止 once the batch has begun (the keyboard's focus is on the list while a
+# batch runs, 中止 the next control that takes it): wherever it lands, each
+# destination is complete or absent. A second Enter first: it must not stop.
 "$exe" -t out --ratio 200 photos/ &
 app=$!
 win=$(wait_window '^Pictrim - 一括変換$' "second start")
 xdotool windowactivate --sync "$win" key Return
 wait_file out "the results' folder, made as the first file starts"
-sleep 0.5  # a few files further in; the check holds wherever 中止 lands
 xdotool key Return
+sleep 0.5  # a few files further in; the check holds wherever 中止 lands
+[ -z "$(xdotool search --onlyvisible --name '^Pictrim$' 2>/dev/null)" ] || fail "a second Enter stopped the batch"
+xdotool key Tab space
 box=$(wait_window '^Pictrim$' "summary after 中止")
 shot batch-stopped
 xdotool windowactivate --sync "$box" key Return

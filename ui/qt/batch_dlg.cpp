@@ -234,9 +234,14 @@ void CBatchDlg::ShowRunning(bool running) {
     }
     setAcceptDrops(!running);
     UpdateCommands();
-    // Execute goes off under the keyboard: Stop takes it, and gives it back.
-    if (running) m_ui->IDC_BATCH_STOP->setFocus();
-    if (!running && m_ui->IDC_BATCH_STOP->hasFocus()) m_ui->IDC_BATCH_EXECUTE->setFocus();
+    // Execute goes off under the keyboard: the list takes it, not Stop, where
+    // a second Enter meant for Execute would stop the run it just started,
+    // nor Close; Execute gets it back at the end.
+    QTreeView* list = m_ui->IDC_BATCH_LIST;
+    if (running && (m_ui->IDC_BATCH_EXECUTE->hasFocus() || !focusWidget() || !focusWidget()->isEnabled())) {
+        list->setFocus();
+    }
+    if (!running && (list->hasFocus() || m_ui->IDC_BATCH_STOP->hasFocus())) m_ui->IDC_BATCH_EXECUTE->setFocus();
 }
 
 batch::Events::Answer CBatchDlg::AskOverwrite(const std::string& text) {

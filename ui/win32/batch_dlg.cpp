@@ -376,11 +376,13 @@ void CBatchDlg::ShowRunning(bool running) {
     DragAcceptFiles(m_hWnd, running ? FALSE : TRUE);
     const HWND focus = GetFocus();
     UpdateCommands();
-    // 実行 goes off under the keyboard: 中止 takes the focus, and gives it back.
+    // 実行 goes off under the keyboard: the list takes the focus, not 中止, a
+    // focused button being what Enter presses (a second Enter meant for 実行
+    // would stop the run it just started); 実行 gets it back at the end.
     if (running && (focus == Item(IDC_BATCH_EXECUTE) || focus == nullptr || !IsWindowEnabled(focus))) {
-        SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_BATCH_STOP)), TRUE);
+        SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_BATCH_LIST)), TRUE);
     }
-    if (!running && focus == Item(IDC_BATCH_STOP)) {
+    if (!running && (focus == Item(IDC_BATCH_LIST) || focus == Item(IDC_BATCH_STOP))) {
         SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_BATCH_EXECUTE)), TRUE);
     }
 }
