@@ -38,7 +38,7 @@ void Inspect(BatchRow& row) {
     const std::string& path = row.source.path;
     platform::SourceFile file;
     std::array<std::uint8_t, 54> header{};
-    if (file.Open(path)) {
+    if (const platform::Error error = file.Open(path)) {
         row.reason = notices::OpenFailure(path).text;
         return;
     }
