@@ -31,7 +31,7 @@ bool Lists(const std::string& folder, const std::string& name) {
 CommitGroup::CommitGroup(std::size_t maxWaiting, std::size_t maxHeld) : m_maxWaiting(maxWaiting), m_maxHeld(maxHeld) {
     try {
         m_thread = std::thread(&CommitGroup::Run, this);
-        if (maxHeld != 0) m_releaser = std::thread(&CommitGroup::Release, this);
+        for (unsigned i = 0; maxHeld != 0 && i < kReleasers; ++i) m_releasers.emplace_back(&CommitGroup::Release, this);
     } catch (const std::system_error&) {  // each file is then committed on its own
     } catch (const std::bad_alloc&) {
     }
@@ -49,19 +49,20 @@ CommitGroup::~CommitGroup() {
         m_releaseClosing = true;
     }
     m_releaseChanged.notify_all();
-    if (m_releaser.joinable()) m_releaser.join();
+    for (std::thread& releaser : m_releasers) releaser.join();
 }
 
 void CommitGroup::Release() {
     for (;;) {
-        std::vector<std::unique_ptr<SourceFile>> files;
+        std::unique_ptr<SourceFile> file;
         {
             std::unique_lock lock(m_releaseMutex);
             m_releaseChanged.wait(lock, [this] { return m_releaseClosing || !m_toRelease.empty(); });
             if (m_toRelease.empty()) return;
-            files.swap(m_toRelease);
+            file = std::move(m_toRelease.back());
+            m_toRelease.pop_back();
         }
-        files.clear();
+        file.reset();
     }
 }
 
@@ -179,19 +180,19 @@ void CommitGroup::CommitTogether(std::deque<Entry>& group) {
     }
     std::set<std::string> folders;
     std::vector<std::unique_ptr<SourceFile>> replaced;
-    std::size_t held = 0;  // at most: the releasing thread only lets go
-    if (m_releaser.joinable()) {
+    std::size_t held = 0;  // at most: the releasing threads only let go
+    if (!m_releasers.empty()) {
         std::lock_guard lock(m_releaseMutex);
-        held = m_toRelease.size();
+        held = m_toRelease.size() + m_releasers.size();  // each may be closing one
     }
     for (std::size_t i = 0; i < group.size(); ++i) {
         if (results[i] != ReplacementFile::CommitResult::Committed) continue;
         // Only on the local disks flushed whole: elsewhere (Windows) an open
         // file may stand in the way of its replacement.
-        if (devices[i] && group[i].file.Replacing() && m_releaser.joinable() && held + replaced.size() < m_maxHeld) {
+        if (devices[i] && group[i].file.Replacing() && !m_releasers.empty() && held + replaced.size() < m_maxHeld) {
             try {
                 auto old = std::make_unique<SourceFile>();
-                if (old->Open(group[i].file.TargetPath())) replaced.push_back(std::move(old));
+                if (const Error error = old->Open(group[i].file.TargetPath()); !error) replaced.push_back(std::move(old));
             } catch (const std::bad_alloc&) {  // freed by the rename, that is all
             }
         }

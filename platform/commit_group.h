@@ -87,11 +87,14 @@ private:
     // does not free their blocks, let go of here: freeing them waits for the
     // disk where it discards what is freed (ext4 mounted with discard), a
     // wait the group would pay once per replaced file, one after another.
+    // A few threads let go side by side: one alone paid those waits in turn
+    // and was the last to finish.
     std::mutex m_releaseMutex;
     std::condition_variable m_releaseChanged;
     std::vector<std::unique_ptr<SourceFile>> m_toRelease;
     bool m_releaseClosing = false;
-    std::thread m_releaser;  // not joinable when none: each group lets go of its own
+    static constexpr unsigned kReleasers = 4;
+    std::vector<std::thread> m_releasers;  // none: each group lets go of its own
 };
 
 }  // namespace pictrim::platform
