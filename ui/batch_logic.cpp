@@ -392,6 +392,11 @@ void BatchLogic::Finish(bool tell) {
     if (tell) m_widgets.ShowSummary(SummaryText(m_counts, stopped));
 }
 
+std::string BatchLogic::CountText(std::size_t done, std::size_t files) const {
+    const std::string all = std::to_string(files) + " ファイル";
+    return Running() || done != 0 ? std::to_string(done) + " / " + all : all;
+}
+
 std::string BatchLogic::SummaryText(const batch::Counts& counts, bool stopped) {
     const auto line = [](const char* what, std::size_t n) { return std::string(what) + ": " + std::to_string(n) + " 件\n"; };
     std::string text = stopped ? "中止しました。\n" : "完了しました。\n";

@@ -122,6 +122,9 @@ public:
 
     // The summary's text for these counts.
     static std::string SummaryText(const batch::Counts& counts, bool stopped);
+    // The label beside the progress bar: files done of all while a run runs
+    // or after one, the files listed before.
+    std::string CountText(std::size_t done, std::size_t files) const;
 
 private:
     class Run;

@@ -186,8 +186,7 @@ void CBatchDlg::UpdateCommands() {
 }
 
 void CBatchDlg::ShowCount(std::size_t done, std::size_t files) {
-    m_ui->IDC_BATCH_COUNT->setText(m_logic->Running() || done != 0 ? QStringLiteral("%1 / %2 ファイル").arg(done).arg(files)
-                                                                    : QStringLiteral("%1 ファイル").arg(files));
+    m_ui->IDC_BATCH_COUNT->setText(QString::fromStdString(m_logic->CountText(done, files)));
 }
 
 void CBatchDlg::closeEvent(QCloseEvent* event) {

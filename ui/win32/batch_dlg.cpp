@@ -314,10 +314,7 @@ void CBatchDlg::UpdateCommands() {
 }
 
 void CBatchDlg::ShowCount(std::size_t done, std::size_t files) {
-    const std::wstring text = m_logic.Running() || done != 0
-                                  ? std::to_wstring(done) + L" / " + std::to_wstring(files) + L" ファイル"
-                                  : std::to_wstring(files) + L" ファイル";
-    SetDlgItemTextW(m_hWnd, IDC_BATCH_COUNT, text.c_str());
+    SetDlgItemTextW(m_hWnd, IDC_BATCH_COUNT, platform::Wide(m_logic.CountText(done, files)).c_str());
 }
 
 void CBatchDlg::PostToUiThread(std::function<void()> task) {
