@@ -80,8 +80,8 @@ INT_PTR CALLBACK CBatchDlg::DialogProc(HWND hWnd, UINT message, WPARAM wParam, L
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
         auto* self = reinterpret_cast<CBatchDlg*>(lParam);
-        std::lock_guard lock(self->m_mutex);
         self->m_hWnd = hWnd;
+        self->m_tasks.SetWindow(hWnd);
     }
     auto* self = reinterpret_cast<CBatchDlg*>(GetWindowLongPtrW(hWnd, DWLP_USER));
     return self != nullptr ? self->OnMessage(message, wParam, lParam) : FALSE;
@@ -100,16 +100,15 @@ INT_PTR CBatchDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnDropFiles(reinterpret_cast<HDROP>(wParam));
         return TRUE;
     case kRunTasksMessage:
-        RunTasks();
+        m_tasks.RunPending();
         return TRUE;
     case WM_CLOSE:
         OnClose();
         return TRUE;
-    case WM_NCDESTROY: {
-        std::lock_guard lock(m_mutex);
+    case WM_NCDESTROY:
+        m_tasks.SetWindow(nullptr);  // the window is gone, and its logic with it
         m_hWnd = nullptr;
         return FALSE;
-    }
     default:
         return FALSE;
     }
@@ -317,28 +316,7 @@ void CBatchDlg::ShowCount(std::size_t done, std::size_t files) {
     SetDlgItemTextW(m_hWnd, IDC_BATCH_COUNT, platform::Wide(m_logic.CountText(done, files)).c_str());
 }
 
-void CBatchDlg::PostToUiThread(std::function<void()> task) {
-    std::lock_guard lock(m_mutex);
-    if (m_hWnd == nullptr) return;  // the window is gone, and its logic with it
-    m_tasks.push_back(std::move(task));
-    if (m_tasks.size() == 1) PostMessageW(m_hWnd, kRunTasksMessage, 0, 0);
-}
-
-void CBatchDlg::RunTasks() {
-    for (;;) {
-        std::function<void()> task;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_tasks.empty()) return;
-            task = std::move(m_tasks.front());
-            m_tasks.pop_front();
-            // A task that opens the question runs a loop of its own: the
-            // tasks behind it are asked for again meanwhile.
-            if (!m_tasks.empty()) PostMessageW(m_hWnd, kRunTasksMessage, 0, 0);
-        }
-        task();
-    }
-}
+void CBatchDlg::PostToUiThread(std::function<void()> task) { m_tasks.Post(std::move(task)); }
 
 void CBatchDlg::RowsChanged(std::size_t first, std::size_t last) {
     ListView_RedrawItems(m_list, static_cast<int>(first), static_cast<int>(last));

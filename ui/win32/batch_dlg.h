@@ -3,13 +3,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "ui/batch_logic.h"
+#include "window_tasks.h"
 
 namespace pictrim {
 
@@ -51,7 +50,6 @@ private:
     void OnDestinationChanged(bool intoFolder);
     void OnRatioChanged();
     void OnClose();
-    void RunTasks();
     void UpdateCommands();
     void ShowCount(std::size_t done, std::size_t files);
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
@@ -71,8 +69,7 @@ private:
     HICON m_hIconSmall = nullptr;
     std::vector<std::wstring> m_pending;  // paths given before the window exists
     mutable std::wstring m_cell;          // the text a list cell was last given
-    std::mutex m_mutex;                   // m_tasks and, for posting, m_hWnd
-    std::deque<std::function<void()>> m_tasks;
+    ui::WindowTasks m_tasks{kRunTasksMessage};  // from the run's threads; dropped once the window is gone
     BatchLogic m_logic{*this};
 };
 

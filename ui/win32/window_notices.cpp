@@ -10,26 +10,7 @@ bool WindowNotices::OnDialogThread() const {
     return m_owner == nullptr || GetWindowThreadProcessId(m_owner, nullptr) == GetCurrentThreadId();
 }
 
-bool WindowNotices::PostToDialogThread(std::function<void()> task) {
-    std::lock_guard lock(m_mutex);
-    m_tasks.push_back(std::move(task));
-    if (PostMessageW(m_owner, kShowNoticeMessage, 0, 0)) return true;
-    m_tasks.pop_back();
-    return false;
-}
-
-void WindowNotices::ShowPending() {
-    for (;;) {
-        std::function<void()> task;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_tasks.empty()) return;
-            task = std::move(m_tasks.front());
-            m_tasks.pop_front();
-        }
-        task();
-    }
-}
+bool WindowNotices::PostToDialogThread(std::function<void()> task) { return m_tasks.Post(std::move(task)); }
 
 // MessageBoxW does not say which window it made, and CloseOpenBoxes must
 // find it: a hook on this thread notes the first top-level window made while
@@ -72,10 +53,7 @@ NoticeAnswer WindowNotices::ShowBox(const Notice& notice) {
 }
 
 void WindowNotices::CloseOpenBoxes() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_tasks.clear();
-    }
+    m_tasks.Clear();
     for (HWND box : m_open) {
         // A Yes/No box has no Cancel: it ends on its own buttons only.
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgItem(box, IDNO) != nullptr ? IDNO : IDOK, BN_CLICKED), 0);

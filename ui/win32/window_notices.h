@@ -2,12 +2,11 @@
 
 #include <windows.h>
 
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "ui/notice_relay.h"
+#include "window_tasks.h"
 
 namespace pictrim::ui {
 
@@ -21,8 +20,11 @@ public:
     WindowNotices() = default;
     ~WindowNotices() override = default;
 
-    void SetOwner(HWND owner) { m_owner = owner; }
-    void ShowPending();
+    void SetOwner(HWND owner) {
+        m_owner = owner;
+        m_tasks.SetWindow(owner);
+    }
+    void ShowPending() { m_tasks.RunPending(); }
 
 private:
     struct BoxWatch;
@@ -34,8 +36,7 @@ private:
     static thread_local BoxWatch* s_watch;
 
     HWND m_owner = nullptr;
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_tasks;
+    WindowTasks m_tasks{kShowNoticeMessage};
     std::vector<HWND> m_open;  // owner's thread only
 };
 
