@@ -31,18 +31,9 @@ trap cleanup EXIT
 fail() { echo "batch-window-test: $*" >&2; exit 1; }
 say() { echo "batch-window-test: $*"; }
 
-Xvfb -displayfd 5 -screen 0 1280x900x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
-pids+=($!)
-for ((i = 0; i < limit * 10; i++)); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb
-openbox >/dev/null 2>&1 &
-pids+=($!)
-for ((i = 0; i < limit * 10; i++)); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
-xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || fail "openbox did not start"
+. "$(dirname "$0")/virtual-display.sh"
+start_virtual_display 1280x900x24
+export QT_QPA_PLATFORM=xcb
 
 wait_window() {
   local id

@@ -39,19 +39,8 @@ say() { echo "wine-dialog-test: $*"; }
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 export WINEPREFIX=$build/wine-dialog WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
-pids+=($!)
-for ((i = 0; i < limit * 10; i++)); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$work/display")
-openbox >/dev/null 2>&1 &
-pids+=($!)
-# Windows are activated through the window manager: wait until it runs.
-for ((i = 0; i < limit * 10; i++)); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
-xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || fail "openbox did not start"
+. "$(dirname "$0")/virtual-display.sh"
+start_virtual_display 1024x768x24
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
