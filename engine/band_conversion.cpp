@@ -1,9 +1,12 @@
 #include "band_conversion.h"
 
 #include <algorithm>
-#include <future>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "bmp_layout.h"
 #include "enlarge_double.h"
@@ -35,33 +38,80 @@ BandBuffers BandBuffers::Allocate(const BandPlan& plan) {
 
 namespace {
 
-// Writes one band on a thread of its own, so that copying it into the file
-// overlaps the computing of the next; written here when no thread is to be had.
+// Writes each band on a thread of its own, so that copying it into the file
+// overlaps the computing of the next. One thread for the whole file, started
+// with the first band that has a next one; without a thread, bands are
+// written here.
 class BandWriter {
 public:
     explicit BandWriter(platform::ReplacementFile& destination) : m_destination(destination) {}
-    ~BandWriter() { Finish(); }
+    ~BandWriter() {
+        Finish();
+        if (!m_thread.joinable()) return;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_ending = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
 
     void Start(const std::uint8_t* data, std::size_t bytes, bool last) {
-        if (!last) {  // the last band has nothing left to overlap with
-            try {
-                m_pending = std::async(std::launch::async, [this, data, bytes] { return m_destination.Write(data, bytes); });
-                return;
-            } catch (const std::system_error&) {  // no thread to be had: write here
-            } catch (const std::bad_alloc&) {
+        if (!last && StartThread()) {  // the last band has nothing left to overlap with
+            {
+                const std::lock_guard lock(m_mutex);
+                m_data = data;
+                m_bytes = bytes;
+                m_pending = true;
             }
+            m_changed.notify_all();
+            return;
         }
         if (!m_destination.Write(data, bytes)) m_failed = true;
     }
     // True when every band written so far went through.
     bool Finish() {
-        if (m_pending.valid() && !m_pending.get()) m_failed = true;
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_pending; });
         return !m_failed;
     }
 
 private:
+    bool StartThread() {
+        if (!m_thread.joinable() && !m_noThread) {
+            try {
+                m_thread = std::thread([this] { Serve(); });
+            } catch (const std::system_error&) {
+                m_noThread = true;
+            } catch (const std::bad_alloc&) {
+                m_noThread = true;
+            }
+        }
+        return m_thread.joinable();
+    }
+    void Serve() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_pending || m_ending; });
+            if (!m_pending) return;
+            lock.unlock();
+            const bool written = m_destination.Write(m_data, m_bytes);
+            lock.lock();
+            if (!written) m_failed = true;
+            m_pending = false;
+            m_changed.notify_all();
+        }
+    }
+
     platform::ReplacementFile& m_destination;
-    std::future<bool> m_pending;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const std::uint8_t* m_data = nullptr;
+    std::size_t m_bytes = 0;
+    bool m_pending = false;  // a band is handed over and not yet written
+    bool m_ending = false;
+    bool m_noThread = false;
     bool m_failed = false;
 };
 
@@ -115,23 +165,42 @@ BandResult ConvertWholeRows(const BandPlan& plan, BandBuffers& buffers, platform
 
     for (std::uint32_t first = 0, band = 0; first < plan.dstHeight; first += plan.bandRows, ++band) {
         const std::uint32_t end = std::min(plan.dstHeight, first + plan.bandRows);
-        const auto [srcFirst, srcEnd] = plan.SourceRows(first, end);
-        const std::size_t bytes = (srcEnd - srcFirst) * srcStride;
-        const auto read = source.ReadAt(buffers.sourceBuffer.data(), bytes, pixelOffset + srcFirst * std::uint64_t{srcStride});
-        if (!read || *read != bytes) return BandResult::ReadFailed;
+        const std::uint32_t srcFirst = plan.SourceRows(first, end).first;
+        // Rows count from the band's first row. Each slice copies its own
+        // source rows: the copy out of the system's cache costs as much as
+        // a reduction, and one thread alone would leave the other cores idle.
+        std::atomic<bool> readFailed{false};
+        const auto readRows = [&](std::uint32_t a, std::uint32_t b) {
+            const std::size_t bytes = (b - a) * srcStride;
+            const auto read = source.ReadAt(buffers.sourceBuffer.data() + a * srcStride, bytes,
+                                            pixelOffset + (srcFirst + std::uint64_t{a}) * srcStride);
+            if (read && *read == bytes) return true;
+            readFailed = true;
+            return false;
+        };
 
-        // Within the band, rows count from the band's first row; an enlarged
-        // band starts on an even row, so its source starts on a whole row.
+        // An enlarged band starts on an even row, so its source starts on a
+        // whole row; its slices share source rows, so all are read first.
         std::uint8_t* out = buffers.outBuffer[band % 2].data();
         const std::uint32_t rows = end - first;
         const std::uint32_t srcRowsLeft = plan.srcHeight - srcFirst;
-        const bool converted = RunInBands(rows, buffers.threads, [&](unsigned t, std::uint32_t a, std::uint32_t b) {
-            return plan.enlarge ? EnlargeDouble(src, plan.srcWidth, srcRowsLeft, out, a, b, stop)
-                                : ReduceBox(geometry, src, out, sums + t * ReduceWorkElements(plan.dstWidth), a, b, stop);
-        });
+        bool converted = false;
+        if (plan.enlarge) {
+            const auto [a, b] = plan.SourceRows(first, end);
+            converted = RunInBands(b - a, buffers.threads, [&](unsigned, std::uint32_t c, std::uint32_t d) { return readRows(c, d); }) &&
+                        RunInBands(rows, buffers.threads, [&](unsigned, std::uint32_t c, std::uint32_t d) {
+                            return EnlargeDouble(src, plan.srcWidth, srcRowsLeft, out, c, d, stop);
+                        });
+        } else {
+            converted = RunInBands(rows, buffers.threads, [&](unsigned t, std::uint32_t c, std::uint32_t d) {
+                return readRows(c * plan.step, d * plan.step) &&
+                       ReduceBox(geometry, src, out, sums + t * ReduceWorkElements(plan.dstWidth), c, d, stop);
+            });
+        }
         // The band before this one is written from the other buffer; it has
         // to be done before that buffer is filled again.
         if (!writer.Finish()) return BandResult::WriteFailed;
+        if (readFailed) return BandResult::ReadFailed;
         if (!converted) return BandResult::Stopped;
         writer.Start(out, rows * plan.DestinationStride(), end == plan.dstHeight);
     }

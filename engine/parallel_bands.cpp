@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <new>
-#include <system_error>
 #include <thread>
-#include <vector>
+
+#include "worker_pool.h"
 
 namespace pictrim {
 
@@ -58,27 +57,9 @@ bool RunInBands(std::uint32_t rows, unsigned bands,
     bands = 1 + taken.helpers;
     const auto edge = [&](unsigned band) { return static_cast<std::uint32_t>(std::uint64_t{rows} * band / bands); };
     std::atomic<bool> ok{true};
-    const auto run = [&](unsigned band) {
+    WorkerPool::Shared().Run(bands, [&](unsigned band) {
         if (!work(band, edge(band), edge(band + 1))) ok = false;
-    };
-    // Reserved before any thread starts: from here on nothing throws while
-    // a helper runs, and every helper is joined.
-    std::vector<std::thread> helpers;
-    std::vector<unsigned> inlineBands;
-    helpers.reserve(bands);
-    inlineBands.reserve(bands);
-    for (unsigned band = 1; band < bands; ++band) {
-        try {
-            helpers.emplace_back(run, band);
-        } catch (const std::system_error&) {
-            inlineBands.push_back(band);  // no thread to be had: do it here
-        } catch (const std::bad_alloc&) {
-            inlineBands.push_back(band);
-        }
-    }
-    run(0);
-    for (const unsigned band : inlineBands) run(band);
-    for (std::thread& t : helpers) t.join();
+    });
     return ok;
 }
 

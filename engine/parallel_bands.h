@@ -11,8 +11,7 @@ namespace pictrim {
 unsigned BandCount(std::uint32_t rows, std::uint64_t bytes);
 
 // Runs work(band, firstRow, endRow) for `bands` consecutive slices of
-// [0, rows), band 0 on the calling thread and the others on threads of their
-// own; a band whose thread cannot be started runs on the calling thread.
+// [0, rows) on the calling thread and the shared worker pool's threads.
 // True when every band returned true.
 bool RunInBands(std::uint32_t rows, unsigned bands,
                 const std::function<bool(unsigned band, std::uint32_t firstRow, std::uint32_t endRow)>& work);

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "engine/bmp_layout.h"
 #include "engine/enlarge_double.h"
 #include "engine/kernel_path.h"
 #include "engine/reduce_box.h"
+#include "engine/worker_pool.h"
 
 namespace pictrim {
 namespace {
@@ -43,6 +46,28 @@ TEST(Kernels, EveryVectorPathGivesTheScalarBytes) {
         }
     }
     UseKernelPathForTesting(std::nullopt);
+}
+
+// Jobs side by side share the pool: each Run returns only after every one of
+// its own tasks has run, each once, whoever ran it; a pool with no threads
+// leaves it all to the callers.
+TEST(WorkerPool, EveryTaskOfEveryCallerRunsOnceBeforeItsRunReturns) {
+    for (const unsigned threads : {0u, 1u, 3u}) {
+        WorkerPool pool(threads);
+        std::vector<std::thread> callers;
+        std::atomic<int> wrong{0};
+        for (unsigned caller = 0; caller < 4; ++caller)
+            callers.emplace_back([&, caller] {
+                for (unsigned round = 0; round < 200; ++round) {
+                    const unsigned count = 1 + (caller + round) % 9;
+                    std::vector<std::atomic<int>> runs(count);
+                    pool.Run(count, [&](unsigned i) { ++runs[i]; });
+                    for (const auto& r : runs) wrong += r != 1;
+                }
+            });
+        for (std::thread& t : callers) t.join();
+        EXPECT_EQ(wrong, 0) << threads << " threads";
+    }
 }
 
 }  // namespace
