@@ -314,6 +314,8 @@ bool BatchLogic::Execute() {
     sources.reserve(m_rows.size());
     for (const BatchRow& row : m_rows) sources.push_back(row.source);
     auto run = std::make_unique<Run>(*this, settings, batch::PlanItems(settings, sources));
+    // Copied before the run's threads start: from then on it is theirs, under its lock.
+    const BatchProgress progress = run->progress;
     try {
         run->pacer = std::thread([runPtr = run.get()] { runPtr->Pace(); });
     } catch (const std::system_error&) {
@@ -330,7 +332,7 @@ bool BatchLogic::Execute() {
         run->pacer.join();
         return false;
     }
-    m_progress = run->progress;
+    m_progress = progress;
     m_run = std::move(run);
     for (BatchRow& row : m_rows) row.state = State::Waiting;
     m_widgets.ShowRunning(true);
