@@ -64,7 +64,7 @@ private:
     struct Flushed {
         std::deque<Entry> group;
         std::vector<ReplacementFile::CommitResult> results;
-        std::vector<bool> flushedWhole;  // its file system was flushed whole
+        std::vector<bool> flushedWhole;  // on a file system flushed whole (a local disk)
     };
     void Run();      // the flushing thread's loop
     void PublishGroups();  // the publishing thread's loop
