@@ -26,22 +26,20 @@ namespace {
 constexpr std::size_t kMost = 256, kSpare = 16, kPerJob = 4;
 
 // Each file waiting to be committed holds a descriptor, and the group being
-// flushed and the one being put in place as many again each; each job a few
-// more. Sized to the process's limit, the queue makes the jobs wait instead
-// of failing their opens.
-constexpr std::size_t kGroupsInFlight = 3;
+// flushed as many again; each job a few more. Sized to the process's limit,
+// the queue makes the jobs wait instead of failing their opens.
 std::size_t WaitingRoom(unsigned jobs) {
     const std::size_t limit = platform::DescriptorLimit();
     const std::size_t reserved = kSpare + kPerJob * jobs;
     if (limit == 0) return kMost;
-    return std::clamp<std::size_t>(limit > reserved ? (limit - reserved) / kGroupsInFlight : 1, 1, kMost);
+    return std::clamp<std::size_t>(limit > reserved ? (limit - reserved) / 2 : 1, 1, kMost);
 }
 
 // The replaced files the group may hold open meanwhile: what the process's
 // limit leaves beside the waiting room and the group being flushed.
 std::size_t HeldRoom(unsigned jobs, std::size_t room) {
     const std::size_t limit = platform::DescriptorLimit();
-    const std::size_t used = kSpare + kPerJob * jobs + kGroupsInFlight * room;
+    const std::size_t used = kSpare + kPerJob * jobs + 2 * room;
     if (limit == 0) return kMost;
     return std::min(limit > used ? limit - used : 0, kMost);
 }

@@ -30,8 +30,6 @@ bool Lists(const std::string& folder, const std::string& name) {
 
 CommitGroup::CommitGroup(std::size_t maxWaiting, std::size_t maxHeld) : m_maxWaiting(maxWaiting), m_maxHeld(maxHeld) {
     try {
-        // The publisher first: the flushing thread publishes itself when there is none.
-        m_publisher = std::thread(&CommitGroup::PublishGroups, this);
         m_thread = std::thread(&CommitGroup::Run, this);
         for (unsigned i = 0; maxHeld != 0 && i < kReleasers; ++i) m_releasers.emplace_back(&CommitGroup::Release, this);
     } catch (const std::system_error&) {  // each file is then committed on its own
@@ -46,12 +44,6 @@ CommitGroup::~CommitGroup() {
     }
     m_changed.notify_all();
     if (m_thread.joinable()) m_thread.join();
-    {
-        std::lock_guard lock(m_mutex);
-        m_publisherClosing = true;  // only now: the flushing thread hands over its last group
-    }
-    m_changed.notify_all();
-    if (m_publisher.joinable()) m_publisher.join();
     {
         std::lock_guard lock(m_releaseMutex);
         m_releaseClosing = true;
@@ -137,7 +129,7 @@ ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const 
 
 void CommitGroup::Drain() {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_waiting.empty() && !m_flushing && !m_toPublish && !m_publishing; });
+    m_changed.wait(lock, [this] { return m_waiting.empty() && !m_committing; });
 }
 
 void CommitGroup::Run() {
@@ -148,45 +140,19 @@ void CommitGroup::Run() {
             m_changed.wait(lock, [this] { return m_closing || !m_waiting.empty(); });
             if (m_waiting.empty()) return;
             group.swap(m_waiting);
-            m_flushing = true;
+            m_committing = true;
         }
         m_changed.notify_all();
-        Flushed flushed = FlushTogether(group);
-        if (!m_publisher.joinable()) PublishTogether(flushed);
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_publisher.joinable()) {
-                m_changed.wait(lock, [this] { return !m_toPublish; });
-                m_toPublish.emplace(std::move(flushed));
-            }
-            m_flushing = false;
-        }
-        m_changed.notify_all();
-    }
-}
-
-void CommitGroup::PublishGroups() {
-    for (;;) {
-        Flushed flushed;
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_publisherClosing || m_toPublish; });
-            if (!m_toPublish) return;
-            flushed = std::move(*m_toPublish);
-            m_toPublish.reset();
-            m_publishing = true;
-        }
-        m_changed.notify_all();
-        PublishTogether(flushed);
+        CommitTogether(group);
         {
             std::lock_guard lock(m_mutex);
-            m_publishing = false;
+            m_committing = false;
         }
         m_changed.notify_all();
     }
 }
 
-CommitGroup::Flushed CommitGroup::FlushTogether(std::deque<Entry>& group) {
+void CommitGroup::CommitTogether(std::deque<Entry>& group) {
     // One flush of each file system that is flushed whole, instead of one
     // per file, whose disk flushes and journal commits come one after
     // another. Where that flush fails each file is flushed on its own: the
@@ -205,23 +171,13 @@ CommitGroup::Flushed CommitGroup::FlushTogether(std::deque<Entry>& group) {
     for (const auto& [device, folder] : fileSystems) {
         if (ReplacementFile::SyncFileSystem(folder)) synced.insert(device);
     }
-    Flushed flushed;
-    flushed.results.reserve(group.size());
-    flushed.flushedWhole.reserve(group.size());
+    std::vector<ReplacementFile::CommitResult> results;
+    results.reserve(group.size());
     for (std::size_t i = 0; i < group.size(); ++i) {
         ReplacementFile& file = group[i].file;
-        const bool whole = devices[i] && synced.count(*devices[i]) != 0;
-        const bool durable = whole ? file.FinishFlushedWhole() : file.FinishFlush();
-        flushed.results.push_back(durable ? ReplacementFile::CommitResult::Committed : ReplacementFile::CommitResult::Failed);
-        flushed.flushedWhole.push_back(devices[i].has_value());
+        const bool flushed = devices[i] && synced.count(*devices[i]) != 0 ? file.FinishFlushedWhole() : file.FinishFlush();
+        results.push_back(flushed ? ReplacementFile::CommitResult::Committed : ReplacementFile::CommitResult::Failed);
     }
-    flushed.group.swap(group);
-    return flushed;
-}
-
-void CommitGroup::PublishTogether(Flushed& flushed) {
-    std::deque<Entry>& group = flushed.group;
-    std::vector<ReplacementFile::CommitResult>& results = flushed.results;
     std::set<std::string> folders;
     std::vector<std::unique_ptr<SourceFile>> replaced;
     std::size_t held = 0;  // at most: the releasing threads only let go
@@ -233,8 +189,7 @@ void CommitGroup::PublishTogether(Flushed& flushed) {
         if (results[i] != ReplacementFile::CommitResult::Committed) continue;
         // Only on the local disks flushed whole: elsewhere (Windows) an open
         // file may stand in the way of its replacement.
-        if (flushed.flushedWhole[i] && group[i].file.Replacing() && !m_releasers.empty() &&
-            held + replaced.size() < m_maxHeld) {
+        if (devices[i] && group[i].file.Replacing() && !m_releasers.empty() && held + replaced.size() < m_maxHeld) {
             try {
                 auto old = std::make_unique<SourceFile>();
                 if (const Error error = old->Open(group[i].file.TargetPath()); !error) replaced.push_back(std::move(old));

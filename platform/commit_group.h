@@ -24,8 +24,7 @@ namespace pictrim::platform {
 // form the next group, so groups grow exactly as much as flushing is slow.
 // The files of a group are flushed (on a local disk by one flush of the
 // whole file system, elsewhere each on its own), then put in place, then
-// every folder of the group is flushed once, while the next group's files
-// are flushed. A name points to a new file only after its data is durable, so a
+// every folder of the group is flushed once. A name points to a new file only after its data is durable, so a
 // power cut leaves every destination as it was or complete, as Commit does.
 // A file the group has put in place is never replaced by another of its
 // files: in a folder that ignores case, "a.bmp" and "A.bmp" are one name.
@@ -40,8 +39,7 @@ public:
     CommitGroup(const CommitGroup&) = delete;
     CommitGroup& operator=(const CommitGroup&) = delete;
 
-    // Takes a written file; `done` is called, on one of the group's threads
-    // (always the same one), once
+    // Takes a written file; `done` is called, on the group's thread, once
     // the file is in place and durable or has failed (NameTaken when its
     // name holds a file of the group's). `label` names the file's origin
     // for PlacedAt. Waits while maxWaiting files are waiting already: each
@@ -60,17 +58,9 @@ private:
         Done done;
         std::string label;
     };
-    // A group whose files are durable, each with its result so far.
-    struct Flushed {
-        std::deque<Entry> group;
-        std::vector<ReplacementFile::CommitResult> results;
-        std::vector<bool> flushedWhole;  // on a file system flushed whole (a local disk)
-    };
-    void Run();      // the flushing thread's loop
-    void PublishGroups();  // the publishing thread's loop
-    void Release();  // the releasing threads' loop
-    Flushed FlushTogether(std::deque<Entry>& group);
-    void PublishTogether(Flushed& flushed);
+    void Run();
+    void Release();  // the releasing thread's loop
+    void CommitTogether(std::deque<Entry>& group);
     ReplacementFile::CommitResult Publish(ReplacementFile& file, const std::string& label);
     std::optional<std::string> PlacedAtLocked(const std::string& path) const;  // m_placedMutex held
 
@@ -89,17 +79,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Entry> m_waiting;
-    bool m_flushing = false;
+    bool m_committing = false;
     bool m_closing = false;
     std::thread m_thread;  // not joinable when no thread could be had
-
-    // A group is put in place and its folders flushed on a thread of its
-    // own while the next group is flushed: the names and renames of a
-    // large group took as long as the flush, one after the other.
-    std::optional<Flushed> m_toPublish;  // under m_mutex
-    bool m_publishing = false;
-    bool m_publisherClosing = false;
-    std::thread m_publisher;  // not joinable: the flushing thread publishes too
 
     // Files a group replaced, held open by the group so that the rename
     // does not free their blocks, let go of here: freeing them waits for the
