@@ -184,5 +184,15 @@ TEST_F(BatchLogicTest, StopEndsTheRunWithTheRestUntouched) {
     EXPECT_EQ(logic.Text(0, BatchLogic::Column::State), "") << "waiting again, not converting";
 }
 
+// Closing the window stops the run and waits for it, with no summary to hold
+// the closing up, whether the run had ended by then or not.
+TEST_F(BatchLogicTest, ClosingStopsWithoutASummary) {
+    logic.Add({Bmp("a.bmp"), Bmp("b.bmp", 400, 300)});
+    ASSERT_TRUE(logic.Execute());
+    logic.StopAndWait();
+    EXPECT_FALSE(logic.Running());
+    EXPECT_EQ(window.summary, "");
+}
+
 }  // namespace
 }  // namespace pictrim

@@ -351,11 +351,12 @@ void BatchLogic::StopAndWait() {
     if (!m_run) return;
     Stop();
     m_run->thread.join();
-    Flush();
+    // The window is going: a summary now would hold its close up.
+    Flush(false);
     if (m_run) Finish(false);
 }
 
-void BatchLogic::Flush() {
+void BatchLogic::Flush(bool tell) {
     if (!m_run) return;
     std::vector<Run::Change> changes;
     bool end = false;
@@ -376,7 +377,7 @@ void BatchLogic::Flush() {
     }
     if (first <= last) m_widgets.RowsChanged(first, last);
     m_widgets.ShowProgress(m_progress);
-    if (end) Finish(true);
+    if (end) Finish(tell);
 }
 
 void BatchLogic::Finish(bool tell) {

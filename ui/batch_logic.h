@@ -128,7 +128,9 @@ public:
 
 private:
     class Run;
-    void Flush();             // user-interface thread: applies what the run told
+    // User-interface thread: applies what the run told; at its end, the
+    // summary is shown when `tell`.
+    void Flush(bool tell = true);
     void Finish(bool tell);   // user-interface thread: the run has ended
 
     BatchWidgets& m_widgets;

@@ -34,6 +34,9 @@ QStringList DroppedPaths(const QMimeData* data) {
     return paths;
 }
 
+// Nothing refused, failed or left undone.
+bool Complete(const batch::Counts& counts) { return counts.refused + counts.failed + counts.notDone == 0; }
+
 }  // namespace
 
 CBatchDlg::CBatchDlg(QWidget* parent)
@@ -190,13 +193,21 @@ void CBatchDlg::ShowCount(std::size_t done, std::size_t files) {
 }
 
 void CBatchDlg::closeEvent(QCloseEvent* event) {
-    m_logic->StopAndWait();
+    StopForClosing();
     QDialog::closeEvent(event);
 }
 
 void CBatchDlg::reject() {
-    m_logic->StopAndWait();
+    StopForClosing();
     QDialog::reject();
+}
+
+// No summary: the window is going. Closed in the middle of a run started by
+// ExecuteWhenShown, the exit status still tells how it went.
+void CBatchDlg::StopForClosing() {
+    const bool running = m_logic->Running();
+    m_logic->StopAndWait();
+    if (running && m_closeAtEnd) m_exitCode = Complete(m_logic->Counts()) ? 0 : 1;
 }
 
 void CBatchDlg::dragEnterEvent(QDragEnterEvent* event) {
@@ -260,8 +271,7 @@ batch::Events::Answer CBatchDlg::AskOverwrite(const std::string& text) {
 }
 
 void CBatchDlg::ShowSummary(const std::string& text) {
-    const batch::Counts& counts = m_logic->Counts();
-    const bool complete = counts.refused + counts.failed + counts.notDone == 0;
+    const bool complete = Complete(m_logic->Counts());
     if (m_closeAtEnd) {
         m_exitCode = complete ? 0 : 1;
         close();

@@ -62,6 +62,7 @@ private:
     void OnStop();
     void UpdateCommands();
     void ShowCount(std::size_t done, std::size_t files);
+    void StopForClosing();
 
     void PostToUiThread(std::function<void()> task) override;
     void RowsChanged(std::size_t first, std::size_t last) override;
