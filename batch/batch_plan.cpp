@@ -163,6 +163,7 @@ std::vector<Item> PlanItems(const Settings& settings, const std::vector<Source>&
     std::vector<Item> items;
     std::map<std::string, std::string> taken;  // destination place -> the source that has it
     std::vector<std::string> places(found.size());
+    const std::string workingFolder = platform::WorkingFolder();  // asked once, not for every path
     for (std::size_t i = 0; i < found.size(); ++i) {
         const Source& file = found[i];
         Item item{file.path, {}, file.refusal, sizes[i], identities[i]};
@@ -172,7 +173,7 @@ std::vector<Item> PlanItems(const Settings& settings, const std::vector<Source>&
             const auto& source = identities[i];
             const auto there = platform::IdentityOf(item.destination);
             const auto other = there ? sourceFiles.find(*there) : sourceFiles.end();
-            places[i] = platform::ComparablePath(item.destination);
+            places[i] = platform::ComparablePath(item.destination, workingFolder);
             const auto [slot, fresh] = taken.emplace(places[i], file.path);
             if (!fresh) {
                 item.refusal = "its destination " + item.destination + " is already that of " + slot->second;
@@ -192,7 +193,7 @@ std::vector<Item> PlanItems(const Settings& settings, const std::vector<Source>&
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (!items[i].refusal.empty() || items[i].source.empty()) continue;
-        const auto writer = destinations.find(platform::ComparablePath(items[i].source));
+        const auto writer = destinations.find(platform::ComparablePath(items[i].source, workingFolder));
         if (writer != destinations.end() && writer->second != i) {
             items[i].refusal = "it is the destination of " + items[writer->second].source;
         }

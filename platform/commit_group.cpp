@@ -16,8 +16,8 @@ namespace {
 // Folder and name of a path, the folder as the file system resolves it
 // ("lnk/.." is where the link points, not where it is), the name folded to
 // lower case (ASCII: the folding every case-ignoring file system shares).
-std::pair<std::string, std::string> FoldedPlace(const std::string& path) {
-    return {ComparablePath(FolderOf(path)), FoldedAscii(NameOf(path))};
+std::pair<std::string, std::string> FoldedPlace(const std::string& path, const std::string& workingFolder) {
+    return {ComparablePath(FolderOf(path), workingFolder), FoldedAscii(NameOf(path))};
 }
 
 // Whether `folder` lists an entry spelled exactly `name`.
@@ -28,7 +28,8 @@ bool Lists(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-CommitGroup::CommitGroup(std::size_t maxWaiting, std::size_t maxHeld) : m_maxWaiting(maxWaiting), m_maxHeld(maxHeld) {
+CommitGroup::CommitGroup(std::size_t maxWaiting, std::size_t maxHeld)
+    : m_workingFolder(WorkingFolder()), m_maxWaiting(maxWaiting), m_maxHeld(maxHeld) {
     try {
         m_thread = std::thread(&CommitGroup::Run, this);
         for (unsigned i = 0; maxHeld != 0 && i < kReleasers; ++i) m_releasers.emplace_back(&CommitGroup::Release, this);
@@ -99,7 +100,7 @@ std::optional<std::string> CommitGroup::PlacedAtLocked(const std::string& path) 
     if (const auto it = m_placed.find(*there); it != m_placed.end()) return it->second;
     // A name that differs from a placed one in case only, and that the
     // folder does not hold as spelled, is that file under the folder's rules.
-    const auto it = m_placedNames.find(FoldedPlace(path));
+    const auto it = m_placedNames.find(FoldedPlace(path, m_workingFolder));
     if (it == m_placedNames.end()) return std::nullopt;
     const auto& [name, label] = it->second;
     if (name == NameOf(path) || !Lists(FolderOf(path), name)) return std::nullopt;
@@ -119,7 +120,7 @@ ReplacementFile::CommitResult CommitGroup::Publish(ReplacementFile& file, const 
     if (result == ReplacementFile::CommitResult::Committed) {
         try {
             m_placed.emplace(file.Published(), label);
-            const auto place = FoldedPlace(file.TargetPath());
+            const auto place = FoldedPlace(file.TargetPath(), m_workingFolder);
             m_placedNames.emplace(place, std::pair(NameOf(file.TargetPath()), label));
         } catch (const std::bad_alloc&) {  // in place all the same; only not known as the group's
         }

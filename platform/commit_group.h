@@ -71,6 +71,10 @@ private:
     std::map<FileIdentity, std::string> m_placed;
     std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> m_placedNames;  // -> name, label
 
+    // Relative names are taken from here: asked once for the group's life,
+    // as the run's own relative names assume it does not change meanwhile.
+    const std::string m_workingFolder;
+
     // Per destination folder: the file system to flush whole, if it is one.
     std::map<std::string, std::optional<std::uint64_t>> m_flushedWhole;  // the group's thread only
 

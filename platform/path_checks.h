@@ -39,8 +39,13 @@ std::optional<FileFacts> FactsOf(const std::string& path);
 
 // One spelling per place, for telling whether two destinations are one:
 // absolute, with "." and ".." and links resolved as far as the path exists,
-// and on Windows, where file names ignore case, in one case.
-std::string ComparablePath(const std::string& path);
+// and on Windows, where file names ignore case, in one case. A relative
+// path is taken from `workingFolder` when one is given (WorkingFolder(),
+// asked once for many paths), else from the working folder asked anew.
+std::string ComparablePath(const std::string& path, const std::string& workingFolder = {});
+// The working folder, absolute; empty where it cannot be had or is not needed
+// (Windows: its paths are absolute before they are compared).
+std::string WorkingFolder();
 
 // The path as the system resolves it, where the text alone could be read
 // another way. Windows: absolute by the system's own rules, which alone

@@ -111,14 +111,21 @@ FolderListing ListFolder(const std::string& folder) {
     return listing;
 }
 
+std::string WorkingFolder() {
+    std::error_code ec;
+    const fs::path here = fs::current_path(ec);
+    return ec ? std::string() : here.string();
+}
+
 // A file's folder is resolved once per process (a batch names thousands of
 // files in a few folders); only a name that is itself a link is resolved
 // whole.
-std::string ComparablePath(const std::string& path) {
+std::string ComparablePath(const std::string& path, const std::string& workingFolder) {
     static std::mutex mutex;
     static std::map<fs::path, fs::path> folders;
     std::error_code ec;
-    const fs::path whole = fs::absolute(path, ec);
+    const fs::path given(path);
+    const fs::path whole = workingFolder.empty() || given.is_absolute() ? fs::absolute(given, ec) : workingFolder / given;
     if (!ec) {  // a folder met before as a file's
         std::lock_guard lock(mutex);
         if (const auto it = folders.find(whole); it != folders.end()) return it->second.string();

@@ -100,7 +100,9 @@ FolderListing ListFolder(const std::string& folder) {
     return listing;
 }
 
-std::string ComparablePath(const std::string& path) {
+std::string WorkingFolder() { return {}; }
+
+std::string ComparablePath(const std::string& path, const std::string&) {
     // Links and short names resolved as far as the path exists: the file
     // itself, or else its folder.
     std::wstring full = LongPath(path);
