@@ -18,6 +18,8 @@ enum class SkipCause {
 
 struct Counts {
     std::size_t converted = 0, skipped = 0, refused = 0, failed = 0, notDone = 0;
+    // Nothing refused, failed or left undone: what a front end reports as success.
+    bool Complete() const { return refused + failed + notDone == 0; }
 };
 
 // What the batch tells its front end. Called from the run's threads, several

@@ -199,7 +199,7 @@ int ConvertMany(const CliOptions& options, pictrim::platform::StopSignals& signa
     if (signals.Received()) line += "; interrupted, " + std::to_string(counts.notDone) + " not done";
     console.Summary(line);
     if (signals.Received()) return kExitInterrupted;
-    return counts.refused + counts.failed + counts.notDone == 0 ? kExitConverted : kExitNotConverted;
+    return counts.Complete() ? kExitConverted : kExitNotConverted;
 }
 
 // A result that could not be printed (a full disk, a closed pipe) is a

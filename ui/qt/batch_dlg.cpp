@@ -34,9 +34,6 @@ QStringList DroppedPaths(const QMimeData* data) {
     return paths;
 }
 
-// Nothing refused, failed or left undone.
-bool Complete(const batch::Counts& counts) { return counts.refused + counts.failed + counts.notDone == 0; }
-
 }  // namespace
 
 CBatchDlg::CBatchDlg(QWidget* parent)
@@ -207,7 +204,7 @@ void CBatchDlg::reject() {
 void CBatchDlg::StopForClosing() {
     const bool running = m_logic->Running();
     m_logic->StopAndWait();
-    if (running && m_closeAtEnd) m_exitCode = Complete(m_logic->Counts()) ? 0 : 1;
+    if (running && m_closeAtEnd) m_exitCode = m_logic->Counts().Complete() ? 0 : 1;
 }
 
 void CBatchDlg::dragEnterEvent(QDragEnterEvent* event) {
@@ -271,7 +268,7 @@ batch::Events::Answer CBatchDlg::AskOverwrite(const std::string& text) {
 }
 
 void CBatchDlg::ShowSummary(const std::string& text) {
-    const bool complete = Complete(m_logic->Counts());
+    const bool complete = m_logic->Counts().Complete();
     if (m_closeAtEnd) {
         m_exitCode = complete ? 0 : 1;
         close();

@@ -394,9 +394,8 @@ Answer CBatchDlg::AskOverwrite(const std::string& text) {
 }
 
 void CBatchDlg::ShowSummary(const std::string& text) {
-    const batch::Counts& counts = m_logic.Counts();
-    const bool complete = counts.refused + counts.failed + counts.notDone == 0;
-    MessageBoxW(m_hWnd, platform::Wide(text).c_str(), L"Pictrim", complete ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
+    const UINT icon = m_logic.Counts().Complete() ? MB_ICONINFORMATION : MB_ICONEXCLAMATION;
+    MessageBoxW(m_hWnd, platform::Wide(text).c_str(), L"Pictrim", icon);
 }
 
 }  // namespace pictrim
