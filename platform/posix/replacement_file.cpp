@@ -124,17 +124,24 @@ Error PlaceWithoutReplacing(const std::string& from, const std::string& to) {
     return {};
 }
 
-}  // namespace
-
-bool ReplacementFile::SyncFolder(const std::string& folder) {
+// Opens `folder` and flushes it, or its file system, through it: false
+// when it cannot be opened or `flush` fails.
+template <class Flush>
+bool FlushThrough(const std::string& folder, Flush flush) {
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) {
         LastError();  // for a shortage of descriptors to be noted
         return false;
     }
-    const bool synced = ::fsync(dfd) == 0;
+    const bool flushed = flush(dfd);
     ::close(dfd);
-    return synced;
+    return flushed;
+}
+
+}  // namespace
+
+bool ReplacementFile::SyncFolder(const std::string& folder) {
+    return FlushThrough(folder, [](int dfd) { return ::fsync(dfd) == 0; });
 }
 
 std::optional<std::uint64_t> ReplacementFile::FlushedWhole(const std::string& folder) {
@@ -151,17 +158,10 @@ std::optional<std::uint64_t> ReplacementFile::FlushedWhole(const std::string& fo
 }
 
 bool ReplacementFile::SyncFileSystem(const std::string& folder) {
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) {
-        LastError();  // for a shortage of descriptors to be noted
-        return false;
-    }
     // Twice: ext4 without a journal writes its inode tables and bitmaps
     // after the flush of the disk's cache that ends the first, where a name
     // made next could overtake them; the second flushes them.
-    const bool synced = ::syncfs(dfd) == 0 && ::syncfs(dfd) == 0;
-    ::close(dfd);
-    return synced;
+    return FlushThrough(folder, [](int dfd) { return ::syncfs(dfd) == 0 && ::syncfs(dfd) == 0; });
 }
 
 bool ReplacementFile::CanMakeIn(const std::string& folder) {
