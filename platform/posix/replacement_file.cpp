@@ -310,10 +310,9 @@ ReplacementFile::CommitResult ReplacementFile::LinkIntoPlace() {
             if (const Error error = PlaceWithoutReplacing(m_namedTemp, m_target)) {
                 return error.kind == Error::Kind::NameTaken ? CommitResult::NameTaken : CommitResult::Failed;
             }
-            m_namedTemp.clear();
-            return CommitResult::Committed;
+        } else if (::rename(m_namedTemp.c_str(), m_target.c_str()) != 0) {
+            return CommitResult::Failed;
         }
-        if (::rename(m_namedTemp.c_str(), m_target.c_str()) != 0) return CommitResult::Failed;
         m_namedTemp.clear();
         return CommitResult::Committed;
     }
@@ -365,7 +364,7 @@ bool ReplacementFile::FinishFlush() {
 bool ReplacementFile::FinishFlushedWhole() {
     // The file's own record of failed writes, which syncfs does not tell
     // (it tells those of the file system since its folder was opened).
-    if (m_native->fd >= 0 && ::sync_file_range(m_native->fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE) == 0) return true;
+    if (IsOpen() && ::sync_file_range(m_native->fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE) == 0) return true;
     Discard();
     return false;
 }
