@@ -1,27 +1,16 @@
-#include "error.h"
-
 #include <cerrno>
 
-#include <atomic>
-
-#include "open_failures.h"
+#include "internal/system_error.h"
 
 namespace pictrim::platform {
 
-namespace {
-std::atomic<bool> g_ranShort{false};
-}
-
-Error LastError() {
+Error LastSystemError() {
     const int code = errno;
     Error error{Error::Kind::Other, code};
     switch (code) {
     case 0: error.kind = Error::Kind::None; break;
     case EMFILE:
-    case ENFILE:
-        error.kind = Error::Kind::OutOfDescriptors;
-        g_ranShort = true;
-        break;
+    case ENFILE: error.kind = Error::Kind::OutOfDescriptors; break;
     case ENOENT:
     case ENOTDIR: error.kind = Error::Kind::NotFound; break;
     case EEXIST: error.kind = Error::Kind::NameTaken; break;
@@ -35,7 +24,5 @@ Error LastError() {
     }
     return error;
 }
-
-bool DescriptorsRanShort() { return g_ranShort; }
 
 }  // namespace pictrim::platform

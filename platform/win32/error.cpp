@@ -1,26 +1,15 @@
-#include "error.h"
-
 #include <windows.h>
 
-#include <atomic>
-
-#include "open_failures.h"
+#include "internal/system_error.h"
 
 namespace pictrim::platform {
 
-namespace {
-std::atomic<bool> g_ranShort{false};
-}
-
-Error LastError() {
+Error LastSystemError() {
     const DWORD code = ::GetLastError();
     Error error{Error::Kind::Other, static_cast<std::int64_t>(code)};
     switch (code) {
     case ERROR_SUCCESS: error.kind = Error::Kind::None; break;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        error.kind = Error::Kind::OutOfDescriptors;
-        g_ranShort = true;
-        break;
+    case ERROR_TOO_MANY_OPEN_FILES: error.kind = Error::Kind::OutOfDescriptors; break;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: error.kind = Error::Kind::NotFound; break;
     case ERROR_FILE_EXISTS:
@@ -31,7 +20,5 @@ Error LastError() {
     }
     return error;
 }
-
-bool DescriptorsRanShort() { return g_ranShort; }
 
 }  // namespace pictrim::platform
