@@ -165,7 +165,8 @@ BandResult ConvertWholeRows(const BandPlan& plan, BandBuffers& buffers, platform
 
     for (std::uint32_t first = 0, band = 0; first < plan.dstHeight; first += plan.bandRows, ++band) {
         const std::uint32_t end = std::min(plan.dstHeight, first + plan.bandRows);
-        const std::uint32_t srcFirst = plan.SourceRows(first, end).first;
+        const std::pair<std::uint32_t, std::uint32_t> srcRows = plan.SourceRows(first, end);
+        const std::uint32_t srcFirst = srcRows.first;
         // Rows count from the band's first row. Each slice copies its own
         // source rows: the copy out of the system's cache costs as much as
         // a reduction, and one thread alone would leave the other cores idle.
@@ -186,8 +187,8 @@ BandResult ConvertWholeRows(const BandPlan& plan, BandBuffers& buffers, platform
         const std::uint32_t srcRowsLeft = plan.srcHeight - srcFirst;
         bool converted = false;
         if (plan.enlarge) {
-            const auto [a, b] = plan.SourceRows(first, end);
-            converted = RunInBands(b - a, buffers.threads, [&](unsigned, std::uint32_t c, std::uint32_t d) { return readRows(c, d); }) &&
+            const auto readSlice = [&](unsigned, std::uint32_t c, std::uint32_t d) { return readRows(c, d); };
+            converted = RunInBands(srcRows.second - srcFirst, buffers.threads, readSlice) &&
                         RunInBands(rows, buffers.threads, [&](unsigned, std::uint32_t c, std::uint32_t d) {
                             return EnlargeDouble(src, plan.srcWidth, srcRowsLeft, out, c, d, stop);
                         });
